@@ -1,0 +1,79 @@
+# Compiler settings, third-party imports and the test helper shared by every layer.
+
+set(VELLIX_DEPS "$ENV{VELLIX_DEPS}" CACHE PATH "Dependency cache made by tools/build-deps.sh")
+if(NOT VELLIX_DEPS)
+  set(VELLIX_DEPS "$ENV{HOME}/.cache/vellix-deps")
+endif()
+
+if(WIN32)
+  set(VELLIX_DEP_PREFIX ${VELLIX_DEPS}/i686)
+else()
+  set(VELLIX_DEP_PREFIX ${VELLIX_DEPS}/host)
+endif()
+
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+
+if(WIN32)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
+                          WINVER=0x0601 LUA_BUILD_AS_DLL)
+  # C/C++ runtime: every module links libgcc, libstdc++ and winpthread as the shared DLLs shipped
+  # beside the program. An exception thrown in one DLL and caught in another (a failed allocation in
+  # the request factory) needs one unwinder for the whole process, and std::string objects are
+  # passed by reference between modules, so they must agree on one allocator and one libstdc++.
+  set(VELLIX_RUNTIME_DLLS
+      /usr/lib/gcc/i686-w64-mingw32/12-posix/libgcc_s_dw2-1.dll
+      /usr/lib/gcc/i686-w64-mingw32/12-posix/libstdc++-6.dll
+      /usr/i686-w64-mingw32/lib/libwinpthread-1.dll)
+  file(MAKE_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  foreach(dll ${VELLIX_RUNTIME_DLLS} ${VELLIX_DEP_PREFIX}/bin/lua52.dll)
+    if(EXISTS ${dll})
+      file(COPY ${dll} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+    endif()
+  endforeach()
+  set(VELLIX_ZLIB /usr/i686-w64-mingw32/lib/libz.a)  # by full path: -lz would pick zlib1.dll's import library
+else()
+  set(VELLIX_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  if(NOT VELLIX_FUZZ)
+    add_compile_options(${VELLIX_SANITIZE})
+    add_link_options(${VELLIX_SANITIZE})
+  endif()
+  add_compile_options(-g)
+endif()
+
+# Third-party libraries built by tools/build-deps.sh. The Lua runtime is one DLL on Windows, shared by
+# every module that uses it: two copies in one process break Lua's static sentinel objects.
+function(vx_import_dep name lib)
+  if(NOT TARGET dep::${name})
+    add_library(dep::${name} UNKNOWN IMPORTED GLOBAL)
+    set_target_properties(dep::${name} PROPERTIES
+        IMPORTED_LOCATION ${VELLIX_DEP_PREFIX}/lib/${lib}
+        INTERFACE_INCLUDE_DIRECTORIES ${VELLIX_DEP_PREFIX}/include)
+  endif()
+endfunction()
+
+if(EXISTS ${VELLIX_DEP_PREFIX}/lib)
+  if(WIN32)
+    vx_import_dep(lua liblua52.dll.a)
+    vx_import_dep(sqlite libsqlite3.a)
+    vx_import_dep(duktape libduktape.a)
+    vx_import_dep(minizip libminizip.a)
+    set_property(TARGET dep::minizip PROPERTY INTERFACE_LINK_LIBRARIES ${VELLIX_ZLIB})
+  else()
+    vx_import_dep(lua liblua52.a)
+    set_property(TARGET dep::lua PROPERTY INTERFACE_LINK_LIBRARIES m dl)
+  endif()
+endif()
+
+# vx_add_test(name SOURCES files... LIBS targets... [LABELS labels...] [GUI])
+# One ctest entry per executable; under Wine ctest runs it through the emulator wrapper.
+# GUI marks tests that need the Xvfb display the test command starts.
+function(vx_add_test name)
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS "${T_LABELS}")
+  if(T_GUI)
+    set_property(TEST ${name} APPEND PROPERTY LABELS gui)
+  endif()
+endfunction()
