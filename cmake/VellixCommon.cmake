@@ -30,6 +30,8 @@ if(WIN32)
       file(COPY ${dll} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
     endif()
   endforeach()
+  # Tests run under Wine with a prefix of this build tree's own.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
   set(VELLIX_ZLIB /usr/i686-w64-mingw32/lib/libz.a)  # by full path: -lz would pick zlib1.dll's import library
 else()
   set(VELLIX_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine for ctest: wine-run.sh PREFIX program.exe args...
+# Every run gets a private 32-bit prefix, a pinned locale and a quiet Wine. Wine's background
+# processes (wineserver, services, explorer) are started once, detached from the caller's output
+# pipe: if they inherit ctest's pipe, every test waits for EOF and ctest can hang.
+set -u
+prefix=$1; shift
+deps=${VELLIX_DEPS:-$HOME/.cache/vellix-deps}
+template=$deps/wineprefix-template
+
+export WINEPREFIX=$prefix WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
+export LANG=${VELLIX_TEST_LANG:-en_US.UTF-8} LC_ALL=${VELLIX_TEST_LANG:-en_US.UTF-8}
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ftp_proxy no_proxy NO_PROXY all_proxy ALL_PROXY
+
+quiet() { "$@" </dev/null >/dev/null 2>&1; }
+
+make_template() {
+  local tmp=$template.tmp.$$
+  rm -rf "$tmp"
+  # Skips the Mono and Gecko installers, which would wait for a click.
+  WINEPREFIX=$tmp WINEDLLOVERRIDES="mscoree,mshtml=" quiet wineboot -i
+  # A crashing test must fail, not wait on Wine's crash dialog.
+  WINEPREFIX=$tmp quiet wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+  WINEPREFIX=$tmp quiet wineserver -w
+  mv "$tmp" "$template"
+}
+
+free_display() {
+  local n
+  for n in $(seq 90 150); do
+    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { echo $n; return; }
+  done
+  return 1
+}
+
+start_display() {
+  local n i
+  for i in 1 2 3 4 5; do
+    n=$(free_display) || return 1
+    setsid Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    for _ in $(seq 50); do
+      [ -e /tmp/.X11-unix/X$n ] && { echo ":$n" > "$prefix.display"; return 0; }
+      kill -0 $! 2>/dev/null || break
+      sleep 0.05
+    done
+  done
+  return 1
+}
+
+exec 9>"$prefix.lock"
+flock 9
+mkdir -p "$deps"
+if [ ! -d "$prefix" ]; then
+  [ -d "$template" ] || make_template
+  cp -a "$template" "$prefix"
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  # ctest run by hand: share one Xvfb per prefix between test processes.
+  d=$(cat "$prefix.display" 2>/dev/null)
+  if [ -z "$d" ] || [ ! -e "/tmp/.X11-unix/X${d#:}" ]; then
+    start_display || echo "wine-run: no Xvfb display" >&2
+    d=$(cat "$prefix.display" 2>/dev/null)
+  fi
+  export DISPLAY=$d
+fi
+if quiet wineserver -p60; then
+  quiet wine cmd /c exit
+fi
+flock -u 9
+exec 9>&-
+
+exec wine "$@"
