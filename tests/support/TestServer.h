@@ -1,0 +1,37 @@
+// Starts and stops the local HTTP test server (tests/http/testserver.py) from a test running under
+// Wine, and hands out its ports.
+#pragma once
+
+#include <string>
+
+namespace vxtest {
+
+struct TestServerPorts {
+    int http = 0;     // the endpoints
+    int proxy = 0;    // forward proxy
+    int silent = 0;   // accepts and never answers
+    int refused = 0;  // refuses every connection
+};
+
+class TestServer {
+public:
+    TestServer() = default;
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+    ~TestServer() { Stop(); }
+
+    // False with a reason in error when the server did not come up within a few seconds.
+    bool Start(std::string* error);
+    void Stop();
+
+    const TestServerPorts& Ports() const { return ports_; }
+    // "http://127.0.0.1:PORT" + path on the endpoint port.
+    std::string Url(const std::string& path) const;
+    std::string ProxyAddress() const;  // "127.0.0.1:PORT" of the forward proxy
+
+private:
+    TestServerPorts ports_;
+    unsigned long long lifeline_ = ~0ull;  // SOCKET
+};
+
+}  // namespace vxtest
