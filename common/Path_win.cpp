@@ -32,7 +32,7 @@ size_t FirstCreatable(const std::wstring& path)
         if (server == std::wstring::npos)
             return std::wstring::npos;
         size_t share = path.find(L'\\', server + 1);
-        return share == std::wstring::npos ? std::wstring::npos : share + 1;
+        return share == std::wstring::npos ? path.size() : share + 1;
     }
     if (path.size() >= pos + 2 && path[pos + 1] == L':')
         pos += 2;
