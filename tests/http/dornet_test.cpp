@@ -671,11 +671,13 @@ TEST_F(DornetTest, SaveToFile)
 
 TEST_F(DornetTest, ProxyCarriesRequestsAndRedirects)
 {
+    // Only the proxy knows the .test host.
     const std::string proxy = server_->ProxyAddress();
+    const std::string origin = "http://dornet.test:" + std::to_string(server_->Ports().http);
     const char* paths[] = {"/echo/proxy", "/redirect/302?to=/echo/proxied-hop"};
     for (const char* path : paths) {
         SCOPED_TRACE(path);
-        const OvResponse* r = Fetch(U(path), [&proxy](OvRequest& q) { q.SetProxy(proxy.c_str()); });
+        const OvResponse* r = Fetch(origin + path, [&proxy](OvRequest& q) { q.SetProxy(proxy.c_str()); });
         ASSERT_TRUE(r);
         EXPECT_EQ(r->GetStatusCode(), 200);
         EXPECT_EQ(Header(*r, "X-Via-Test-Proxy"), "1");
@@ -732,7 +734,8 @@ private:
 TEST_F(DornetTest, SystemProxyIsKeptAcrossRedirects)
 {
     SystemProxy system(server_->ProxyAddress());
-    const OvResponse* r = Fetch(U("/redirect/302?to=/echo/system"), [](OvRequest& q) { q.UseSystemProxy(); });
+    const std::string origin = "http://system.test:" + std::to_string(server_->Ports().http);
+    const OvResponse* r = Fetch(origin + "/redirect/302?to=/echo/system", [](OvRequest& q) { q.UseSystemProxy(); });
     ASSERT_TRUE(r);
     EXPECT_EQ(r->GetStatusCode(), 200);
     EXPECT_EQ(Header(*r, "X-Via-Test-Proxy"), "1");

@@ -37,7 +37,10 @@ Endpoints of the http port (any method; query parameters in brackets):
 
 The proxy port is a forward proxy for absolute-form requests ("GET http://host:port/path"): it
 forwards to the target with the header "Via: 1.1 vellix-test-proxy" and adds
-"X-Via-Test-Proxy: 1" to the response it relays.
+"X-Via-Test-Proxy: 1" to the response it relays. Host names ending in ".test" resolve to
+127.0.0.1 there and nowhere else, so a request to such a host can only succeed through the proxy
+(and shares no pooled connection with requests to 127.0.0.1: Wine pools connections by the
+origin server, even when a proxy is set).
 """
 
 import argparse
@@ -243,7 +246,8 @@ class ProxyHandler(Handler):
         if target.query:
             path += "?" + target.query
         try:
-            conn = http.client.HTTPConnection(target.hostname, target.port or 80, timeout=30)
+            host = "127.0.0.1" if target.hostname.endswith(".test") else target.hostname
+            conn = http.client.HTTPConnection(host, target.port or 80, timeout=30)
             conn.request(self.command, path, body=body or None, headers=headers)
             answer = conn.getresponse()
             data = answer.read()
