@@ -1,0 +1,85 @@
+// Delivery of bus messages and heap jobs inside the receiving window's message map.
+#include "VxMsg.h"
+
+#include "AppContext.h"
+#include "MsgCenter.h"
+
+#include <memory>
+
+const UINT WM_VELLIX = RegisterWindowMessageW(L"WM_VELLIX");
+
+void ReleaseMsg(VxMsg* msg) {
+    if (msg->refcount.fetch_sub(1) == 1 && !msg->keep)
+        delete msg;
+}
+
+bool PostUiJob(int observerId, VxHeapJob job) {
+    auto* heapJob = new VxHeapJob(std::move(job));
+    AppContextRef ctx;
+    if (!ctx) {
+        delete heapJob;
+        return false;
+    }
+    return ctx->Messages().PostJob(observerId, heapJob);
+}
+
+bool VxMsgObserver::Post(VxMsg* msg) {
+    AppContextRef ctx;
+    return ctx && ctx->Messages().PostTo(id, msg);
+}
+
+namespace {
+
+void RunHeapJob(VxHeapJob* raw) {
+    std::unique_ptr<VxHeapJob> job(raw);
+    if (*job)
+        (*job)();
+}
+
+// Messages still queued for a window that is going away would never be released otherwise.
+void DrainQueued(HWND window) {
+    MSG queued;
+    while (PeekMessageW(&queued, window, WM_VELLIX, WM_VELLIX, PM_REMOVE)) {
+        if (queued.wParam)
+            ReleaseMsg(reinterpret_cast<VxMsg*>(queued.wParam));
+        else
+            delete reinterpret_cast<VxHeapJob*>(queued.lParam);
+    }
+}
+
+}  // namespace
+
+bool VxMsgObserver::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_VELLIX) {
+        result = 1;
+        if (!wParam) {
+            if (lParam)
+                RunHeapJob(reinterpret_cast<VxHeapJob*>(lParam));
+            return true;
+        }
+        auto* msg = reinterpret_cast<VxMsg*>(wParam);
+        auto handler = reinterpret_cast<VxMsgHandler>(lParam);
+        void* object = nullptr;
+        {
+            AppContextRef ctx;
+            if (ctx)
+                object = ctx->Messages().GetObserverObject(id);
+        }
+        // The handler may destroy this window and its object; nothing of them is touched after it.
+        if (object && handler)
+            handler(object, msg);
+        ReleaseMsg(msg);
+        return true;
+    }
+    if (message == WM_DESTROY && id != -1) {
+        {
+            AppContextRef ctx;
+            if (ctx)
+                ctx->Messages().UnregisterObserver(id);
+            else
+                id = -1;
+        }
+        DrainQueued(window);
+    }
+    return false;
+}
