@@ -99,7 +99,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, fmt, *args):
         if self.server.log:
-            self.server.log.write("%s %s\n" % (self.address_string(), fmt % args))
+            self.server.log.write("%s:%d %s\n" % (self.client_address[0], self.client_address[1], fmt % args))
             self.server.log.flush()
 
     def read_body(self):

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Dornet next to curl: 1,000 requests of 100 KB from the local test server with 5 and with 20 in
+# flight, the same URLs for both, in one run. Usage: bench/http/run.sh [windows-build-dir]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$root/build/win}" && pwd)
+bench=$build/bin/dornet_bench.exe
+[ -f "$bench" ] || { echo "build dornet_bench first: ninja -C $build dornet_bench" >&2; exit 1; }
+command -v curl >/dev/null || { echo "curl is missing (apt-get install curl)" >&2; exit 1; }
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+
+work=$(mktemp -d)
+python3 "$root/tests/http/testserver.py" --port-file "$work/ports.json" --no-lifeline --max-seconds 900 &
+server=$!
+trap 'kill $server 2>/dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$work/ports.json" ] && break; sleep 0.05; done
+port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$work/ports.json")
+
+for i in $(seq 0 999); do
+  printf 'url = "http://127.0.0.1:%s/bytes/102400?seed=%d"\noutput = "/dev/null"\n' "$port" $((i % 8))
+done > "$work/curl.cfg"
+
+declare -A curl_seconds
+for n in 5 20; do
+  t0=$(date +%s.%N)
+  curl -s --no-progress-meter --fail --parallel --parallel-max $n -K "$work/curl.cfg"
+  t1=$(date +%s.%N)
+  curl_seconds[$n]=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+  awk -v n=$n -v s="${curl_seconds[$n]}" 'BEGIN { printf "curl   concurrency=%d requests=1000 seconds=%.3f req/s=%.1f MB/s=%.1f\n", n, s, 1000/s, 102400*1000/s/1e6 }'
+done
+
+"$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$port" | tr -d '\r' | tee "$work/dornet.txt"
+
+for n in 5 20; do
+  d=$(sed -n "s/^dornet concurrency=$n .*seconds=\([0-9.]*\).*/\1/p" "$work/dornet.txt")
+  awk -v n=$n -v d="$d" -v c="${curl_seconds[$n]}" 'BEGIN { printf "ratio  concurrency=%d dornet/curl time=%.2f\n", n, d/c }'
+done
