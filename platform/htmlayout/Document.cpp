@@ -1,0 +1,353 @@
+// Document: loading, style sheets with imports, pictures, and keeping style and layout current.
+#include "Document.h"
+
+#include <algorithm>
+
+#include "HtmlParser.h"
+#include "Utf.h"
+
+namespace hl {
+namespace {
+
+constexpr int kMaxImportDepth = 8;
+constexpr int kMaxImports = 64;
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::vector<std::string> MediaAttr(const Element* e) {
+  std::vector<std::string> media;
+  const std::u16string* m = e->Attr("media");
+  if (!m) return media;
+  std::string all = Lower(Utf16To8(*m));
+  size_t i = 0;
+  while (i <= all.size()) {
+    size_t comma = all.find(',', i);
+    if (comma == std::string::npos) comma = all.size();
+    std::string one = all.substr(i, comma - i);
+    one.erase(0, one.find_first_not_of(" \t\r\n"));
+    one.erase(one.find_last_not_of(" \t\r\n") + 1);
+    if (!one.empty()) media.push_back(one);
+    i = comma + 1;
+  }
+  return media;
+}
+
+}  // namespace
+
+Document::Document(FontMetrics& fonts, ResourceHost* host) : fonts_(fonts), host_(host), tm_(fonts) {
+  resolver_.Build({}, media_);
+  Load("", 0);
+}
+
+Document::~Document() {
+  if (root_) root_->SetOwnerDocument(nullptr);
+}
+
+Element* Document::body() const {
+  if (!root_) return nullptr;
+  for (Node* n : root_->children())
+    if (n->IsElement() && n->AsElement()->tag() == "body") return n->AsElement();
+  return nullptr;
+}
+
+void Document::SetMediaType(const std::string& media) {
+  std::string m = Lower(media);
+  if (m.empty()) m = "screen";
+  if (m == media_) return;
+  media_ = m;
+  sheetsChanged_ = true;
+  Flush();
+}
+
+void Document::Load(const char* utf8, size_t len) {
+  ++busy_;
+  if (root_) root_->SetOwnerDocument(nullptr);
+  root_ = ParseHtmlDocument(utf8, len);
+  root_->SetOwnerDocument(this);
+  sheets_.clear();
+  pendingImports_.clear();
+  pendingImages_.clear();
+  images_.clear();
+  hoverChain_.clear();
+  imports_ = 0;
+  lastWidth_ = -1;
+  CollectSheets(root_.get());
+  for (auto& s : sheets_) RequestImports(*s, 0);
+  sheetsChanged_ = true;
+  --busy_;
+  Flush();
+}
+
+void Document::CollectSheets(Element* e) {
+  for (Node* n : e->children()) {
+    Element* c = n->AsElement();
+    if (!c) continue;
+    if (c->tag() == "style") {
+      auto sheet = std::make_shared<StyleSheet>();
+      ParseStyleSheet(Utf16To8(InnerText(c)), *sheet);
+      std::vector<std::string> media = MediaAttr(c);
+      for (SheetItem& item : sheet->items)
+        if (item.media.empty()) item.media = media;
+      sheets_.push_back(sheet);
+    } else if (c->tag() == "link") {
+      const std::u16string* rel = c->Attr("rel");
+      const std::u16string* href = c->Attr("href");
+      if (rel && href && !href->empty() && Lower(Utf16To8(*rel)).find("stylesheet") != std::string::npos) {
+        auto sheet = std::make_shared<StyleSheet>();
+        SheetItem item;
+        item.kind = SheetItem::Import;
+        item.importUri = Utf16To8(*href);
+        item.media = MediaAttr(c);
+        sheet->items.push_back(std::move(item));
+        sheets_.push_back(sheet);
+      }
+    }
+    CollectSheets(c);
+  }
+}
+
+void Document::RequestImports(StyleSheet& sheet, int depth) {
+  for (SheetItem& item : sheet.items) {
+    if (item.kind != SheetItem::Import || item.imported) continue;
+    if (depth >= kMaxImportDepth || imports_ >= kMaxImports) continue;
+    ++imports_;
+    std::u16string uri = Utf8To16(item.importUri);
+    auto& waiting = pendingImports_[uri];
+    if (waiting.empty()) {
+      toRequest_.emplace_back(uri, ResourceHost::DataType::Style);
+      toRequestFor_.emplace_back(nullptr);
+    }
+    waiting.push_back(PendingImport{&item, depth});
+  }
+}
+
+bool Document::DataReady(const std::u16string& uri, const uint8_t* data, size_t size) {
+  bool wanted = pendingImports_.count(uri) || pendingImages_.count(uri);
+  if (!wanted) return false;
+  received_.emplace_back(uri, std::vector<uint8_t>(data, data + (data ? size : 0)));
+  Flush();
+  return true;
+}
+
+void Document::ApplyData(const std::u16string& uri, const std::vector<uint8_t>& bytes) {
+  auto imp = pendingImports_.find(uri);
+  if (imp != pendingImports_.end()) {
+    std::vector<PendingImport> waiting = std::move(imp->second);
+    pendingImports_.erase(imp);
+    auto sheet = std::make_shared<StyleSheet>();
+    const char* text = reinterpret_cast<const char*>(bytes.data());
+    size_t n = bytes.size();
+    if (n >= 3 && static_cast<unsigned char>(text[0]) == 0xEF && static_cast<unsigned char>(text[1]) == 0xBB &&
+        static_cast<unsigned char>(text[2]) == 0xBF) {
+      text += 3;
+      n -= 3;
+    }
+    ParseStyleSheet(std::string_view(text, n), *sheet);
+    int depth = kMaxImportDepth;
+    for (PendingImport& p : waiting) {
+      p.item->imported = sheet;
+      depth = std::min(depth, p.depth);
+    }
+    RequestImports(*sheet, depth + 1);
+    sheetsChanged_ = true;
+  }
+  auto img = pendingImages_.find(uri);
+  if (img != pendingImages_.end()) {
+    std::vector<Ref<Element>> waiting = std::move(img->second);
+    pendingImages_.erase(img);
+    std::shared_ptr<Image> picture = host_ && !bytes.empty() ? host_->DecodeImage(bytes.data(), bytes.size()) : nullptr;
+    if (picture) images_[uri] = picture;
+    for (Ref<Element>& e : waiting) {
+      if (e->imageUri != uri) continue;
+      e->image = picture;
+      e->MarkLayoutDirty();
+    }
+  }
+}
+
+void Document::Restyle(Element* e, const ComputedStyle* parent, bool force) {
+  if (force || e->styleDirty()) {
+    ComputedStyle s;
+    resolver_.Compute(e, parent, fonts_, s);
+    if (!e->styled || !s.SameLayout(e->style)) e->MarkLayoutDirty();
+    e->style = std::move(s);
+    e->styled = true;
+    force = true;
+    if (e->tag() == "img") {
+      const std::u16string* src = e->Attr("src");
+      std::u16string uri = src ? *src : std::u16string();
+      if (uri != e->imageUri) {
+        e->imageUri = uri;
+        e->image = nullptr;
+        e->MarkLayoutDirty();
+        auto cached = images_.find(uri);
+        if (cached != images_.end()) {
+          e->image = cached->second;
+        } else if (!uri.empty()) {
+          auto& waiting = pendingImages_[uri];
+          if (waiting.empty()) {
+            toRequest_.emplace_back(uri, ResourceHost::DataType::Image);
+            toRequestFor_.emplace_back(e);
+          }
+          waiting.emplace_back(e);
+        }
+      }
+    }
+  }
+  if (force || e->styleChildDirty()) {
+    for (Node* n : e->children())
+      if (Element* c = n->AsElement()) Restyle(c, &e->style, force);
+  }
+  e->ClearStyleFlags();
+}
+
+// Applies what arrived, rebuilds the rules when sheets changed, restyles, and sends the requests
+// that restyling found. Hosts answer from inside a request, so answers are queued while busy and
+// picked up by the loop.
+void Document::Flush() {
+  if (busy_ > 0 || flushing_) return;
+  flushing_ = true;
+  for (int round = 0; round < 64; ++round) {
+    ++busy_;
+    while (!received_.empty()) {
+      auto r = std::move(received_.front());
+      received_.erase(received_.begin());
+      ApplyData(r.first, r.second);
+    }
+    if (sheetsChanged_) {
+      sheetsChanged_ = false;
+      std::vector<std::shared_ptr<const StyleSheet>> sheets(sheets_.begin(), sheets_.end());
+      resolver_.Build(sheets, media_);
+      if (root_) root_->MarkStyleDirty();
+    }
+    if (root_ && (root_->styleDirty() || root_->styleChildDirty())) Restyle(root_.get(), nullptr, false);
+    auto requests = std::move(toRequest_);
+    auto principals = std::move(toRequestFor_);
+    toRequest_.clear();
+    toRequestFor_.clear();
+    for (size_t i = 0; i < requests.size() && host_; ++i)
+      host_->RequestData(requests[i].first, requests[i].second, principals[i].get());
+    --busy_;
+    if (received_.empty() && !sheetsChanged_ && toRequest_.empty() &&
+        !(root_ && (root_->styleDirty() || root_->styleChildDirty())))
+      break;
+  }
+  flushing_ = false;
+}
+
+void Document::UpdateStyles() { Flush(); }
+
+bool Document::SetElementHtml(Element* e, const char* utf8, size_t len, int where) {
+  if (!e || where < 0 || where > 2) return false;
+  Ref<Element> keep(e);
+  std::vector<Ref<Node>> nodes = ParseHtmlFragment(utf8, len, kMaxDepth - e->Depth() - 2);
+  if (where == 0) e->RemoveAllChildren();
+  size_t at = where == 1 ? 0 : e->children().size();
+  for (Ref<Node>& n : nodes) e->InsertChild(at++, n.get());
+  e->MarkLayoutDirty();
+  Flush();
+  return true;
+}
+
+void Document::SetInnerText(Element* e, const char16_t* text, size_t len) {
+  if (!e) return;
+  e->RemoveAllChildren();
+  if (text && len > 0) {
+    std::u16string t(text, len);
+    std::replace(t.begin(), t.end(), u'\0', u'\xFFFD');
+    e->AppendChild(new TextNode(std::move(t)));
+  }
+  Flush();
+}
+
+bool Document::DeleteElement(Element* e) {
+  if (!e || e == root_.get() || !e->parent()) return false;
+  e->Detach();
+  Flush();
+  return true;
+}
+
+bool Document::SetState(Element* e, uint32_t set, uint32_t clear) {
+  if (!e) return false;
+  uint32_t before = e->state();
+  if (!e->SetState(set, clear, false)) return false;
+  if (resolver_.StateMayMatter(e, before ^ e->state())) e->MarkStyleDirty();
+  Flush();
+  return true;
+}
+
+void Document::SetHover(Element* target) {
+  std::vector<Ref<Element>> chain;
+  if (Contains(target))
+    for (Element* a = target; a; a = a->parent()) chain.emplace_back(a);
+  auto in = [](const std::vector<Ref<Element>>& v, Element* e) {
+    for (const Ref<Element>& r : v)
+      if (r.get() == e) return true;
+    return false;
+  };
+  for (Ref<Element>& old : hoverChain_) {
+    if (in(chain, old.get())) continue;
+    if (old->SetState(0, kStateHover, false) && resolver_.StateMayMatter(old.get(), kStateHover))
+      old->MarkStyleDirty();
+  }
+  for (Ref<Element>& now : chain) {
+    if (in(hoverChain_, now.get())) continue;
+    if (now->SetState(kStateHover, 0, false) && resolver_.StateMayMatter(now.get(), kStateHover))
+      now->MarkStyleDirty();
+  }
+  hoverChain_ = std::move(chain);
+  Flush();
+}
+
+bool Document::NeedsLayout(int width) const {
+  return root_ && (root_->layoutDirty() || width != lastWidth_);
+}
+
+void Document::Layout(int width) {
+  Flush();
+  if (!NeedsLayout(width)) return;
+  LayoutTree(root_.get(), width, tm_, stats_);
+  lastWidth_ = width;
+}
+
+bool Document::IsVisible(Element* e) {
+  Flush();
+  if (!Contains(e) || !e->styled || e->style.hidden) return false;
+  for (Element* a = e; a; a = a->parent())
+    if (a->style.display == Display::None) return false;
+  return true;
+}
+
+namespace {
+void CollectMatches(Element* e, const std::vector<Selector>& sels, std::vector<Ref<Element>>& out) {
+  for (Node* n : e->children()) {
+    Element* c = n->AsElement();
+    if (!c) continue;
+    for (const Selector& s : sels) {
+      if (MatchesSelector(s, c)) {
+        out.emplace_back(c);
+        break;
+      }
+    }
+    CollectMatches(c, sels, out);
+  }
+}
+}  // namespace
+
+void SelectElements(Element* scope, const std::vector<Selector>& selectors,
+                    const std::function<bool(Element*)>& cb) {
+  if (!scope) return;
+  Ref<Element> keep(scope);
+  std::vector<Ref<Element>> found;
+  CollectMatches(scope, selectors, found);
+  for (Ref<Element>& e : found) {
+    if (!scope->IsAncestorOf(e.get())) continue;
+    if (cb(e.get())) break;
+  }
+}
+
+}  // namespace hl
