@@ -2,9 +2,20 @@
 // handler may post, subscribe or register.
 #include "MsgCenter.h"
 
+#include <common/Log.h>
+
 namespace {
+
 // Ids are never reused, not even by a later centre of the same process.
 int g_nextObserverId = 0;
+
+bool PostToWindow(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (PostMessageW(window, WM_VELLIX, wParam, lParam))
+        return true;
+    Brimholt::Log << "PostMessage to the bus window failed: " << GetLastError() << std::endl;
+    return false;
+}
+
 }  // namespace
 
 int MsgCenter::RegisterObserver(HWND window, void* object) {
@@ -64,7 +75,7 @@ bool MsgCenter::PostTo(int id, VxMsg* msg) {
     if (!handler)
         return false;
     msg->refcount.fetch_add(1);
-    if (!PostMessageW(window, WM_VELLIX, reinterpret_cast<WPARAM>(msg), reinterpret_cast<LPARAM>(handler))) {
+    if (!PostToWindow(window, reinterpret_cast<WPARAM>(msg), reinterpret_cast<LPARAM>(handler))) {
         msg->refcount.fetch_sub(1);
         return false;
     }
@@ -104,7 +115,7 @@ bool MsgCenter::Broadcast(VxMsg* msg) {
                 if (obs == observers_.end() || !obs->second.window)
                     continue;
                 msg->refcount.fetch_add(1);
-                if (PostMessageW(obs->second.window, WM_VELLIX, reinterpret_cast<WPARAM>(msg),
+                if (PostToWindow(obs->second.window, reinterpret_cast<WPARAM>(msg),
                                  reinterpret_cast<LPARAM>(pair.first)))
                     ++posted;
                 else
@@ -122,7 +133,7 @@ bool MsgCenter::Broadcast(VxMsg* msg) {
 
 bool MsgCenter::PostJob(int id, VxHeapJob* job) {
     HWND window = GetObserverWindow(id);
-    if (window && PostMessageW(window, WM_VELLIX, 0, reinterpret_cast<LPARAM>(job)))
+    if (window && PostToWindow(window, 0, reinterpret_cast<LPARAM>(job)))
         return true;
     delete job;
     return false;

@@ -4,6 +4,8 @@
 #include "AppContext.h"
 #include "MsgCenter.h"
 
+#include <common/Log.h>
+
 #include <memory>
 
 const UINT WM_VELLIX = RegisterWindowMessageW(L"WM_VELLIX");
@@ -32,8 +34,11 @@ namespace {
 
 void RunHeapJob(VxHeapJob* raw) {
     std::unique_ptr<VxHeapJob> job(raw);
+    // An empty job is a programming error; throwing out of a window procedure would end the process.
     if (*job)
         (*job)();
+    else
+        Brimholt::Log << "Empty heap job dropped" << std::endl;
 }
 
 // Messages still queued for a window that is going away would never be released otherwise.

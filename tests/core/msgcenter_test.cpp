@@ -277,6 +277,10 @@ TEST_F(BusTest, HeapJobsRunOnceAndAreFreed) {
     EXPECT_EQ(ranOn, GetCurrentThreadId());
     EXPECT_EQ(token.use_count(), 1);
 
+    // An empty job is dropped, not thrown out of the window procedure.
+    ASSERT_TRUE(PostUiJob(obs.id, VxHeapJob()));
+    PumpPending();
+
     // Without a window the job is destroyed at once and never runs.
     EXPECT_FALSE(PostUiJob(4000000, [token, &runs] { ++runs; }));
     EXPECT_EQ(token.use_count(), 1);

@@ -18,8 +18,9 @@ TEST(ChineseSystem, BuiltInCodeAndTextsAreChinese) {
     EXPECT_EQ(tr.Lookup(L"Messages", L"OpenDBFailed"), L"初始化失败，无法打开数据库。");
     EXPECT_EQ(tr.ListLanguages().at(0), std::make_pair(std::wstring(L"zh-cn"), std::wstring(L"简体中文（系统默认）")));
     wchar_t system[64] = L"";
-    if (LoadStringW(GetModuleHandleW(L"user32.dll"), 801, system, 64) == 0)
+    if (LoadStringW(GetModuleHandleW(L"user32.dll"), 801, system, 64) == 0) {
         EXPECT_EQ(tr.DefaultControlText(2), L"取消");
+    }
 }
 
 }  // namespace
