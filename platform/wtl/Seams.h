@@ -1,0 +1,36 @@
+// Replaceable seams for what tests must not really do: message boxes, shell "open", the folder
+// browser, popup-menu tracking and message beeps. The user interface calls these wrappers; a test
+// replaces the members of Seams() before it drives a window and calls ResetSeams() afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace WTL {
+
+struct UiSeams {
+  std::function<int(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags)> messageBox;
+  std::function<bool(HWND owner, const wchar_t* file, const wchar_t* params, int show)> shellOpen;
+  // True with the chosen file-system folder when the user confirmed one.
+  std::function<bool(HWND owner, const wchar_t* title, const std::wstring& start, int rootCsidl,
+                     std::wstring& chosen)>
+      browseFolder;
+  // Answers like TrackPopupMenuEx: the command with TPM_RETURNCMD, else non-zero on success.
+  std::function<UINT(HMENU menu, UINT flags, int x, int y, HWND owner)> trackPopupMenu;
+  std::function<BOOL(UINT type)> messageBeep;
+};
+
+// Process-wide; read on any thread, replaced only while no window uses them.
+UiSeams& Seams();
+void ResetSeams();
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags);
+bool ShellOpen(HWND owner, const wchar_t* file, const wchar_t* params = nullptr, int show = SW_SHOWNORMAL);
+bool BrowseForFolder(HWND owner, const std::wstring& start, std::wstring& chosen,
+                     int rootCsidl = 0x0011 /* CSIDL_DRIVES */, const wchar_t* title = nullptr);
+UINT TrackPopup(HMENU menu, UINT flags, int x, int y, HWND owner);
+BOOL PlayMessageBeep(UINT type);
+
+}  // namespace WTL
