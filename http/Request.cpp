@@ -1,7 +1,7 @@
 // Request settings and the redirect step shared by every transport.
 #include "Request.h"
 
-#include <new>
+#include <stdexcept>
 
 namespace Orvane {
 
@@ -83,7 +83,7 @@ bool Request::FollowRedirect()
         saved = response.Save();
         isSaved = true;
         next = Clone(target, code != 303);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         if (isSaved) response.Restore(std::move(saved));
         return false;
     }

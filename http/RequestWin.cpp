@@ -5,7 +5,7 @@
 #include "Inflate.h"
 
 #include <algorithm>
-#include <new>
+#include <stdexcept>
 
 namespace Orvane {
 
@@ -282,7 +282,7 @@ void RequestWin::Work()
         try {
             ReadHeaders();
             if (ReadBody() && !ShortOfLength()) response_->SetState(kStateComplete);
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {  // out of memory: the request failed, the process goes on
             std::vector<char>().swap(response_->Body());
         }
     }
@@ -355,7 +355,7 @@ void RequestWin::Finish()
     if (response.GetState() == kStateComplete && coding && EqualsNoCase(*coding, "gzip")) {
         try {
             DecodeGzip(response.Body());
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {
             response.SetState(kStateSent);
         }
     }

@@ -533,6 +533,7 @@ TEST_F(DornetTest, RequestHeaders)
     Echo set(Body(*r));
     EXPECT_EQ(set.Count("Accept-Encoding"), 1);
     EXPECT_EQ(set.Value("Accept-Encoding"), "deflate");
+    EXPECT_EQ(set.Count("Referer"), 1);
     EXPECT_EQ(set.Value("Referer"), "http://ref.example/page");
     EXPECT_EQ(set.Value("Accept"), "text/html");
     EXPECT_EQ(set.Value("User-Agent"), "Probe/1");
@@ -619,11 +620,15 @@ TEST_F(DornetTest, TimeOuts)
 
 TEST_F(DornetTest, TruncatedBodyIsNoSuccess)
 {
-    const OvResponse* r = Fetch(U("/short/100000"));
-    ASSERT_TRUE(r);
-    EXPECT_NE(r->GetState(), 0);
-    CountingSink body;
-    EXPECT_FALSE(r->GetBody(body));
+    // /huge announces more than a 32-bit process could hold: the announced length must not be trusted.
+    for (const char* path : {"/short/100000", "/huge"}) {
+        SCOPED_TRACE(path);
+        const OvResponse* r = Fetch(U(path));
+        ASSERT_TRUE(r);
+        EXPECT_NE(r->GetState(), 0);
+        CountingSink body;
+        EXPECT_FALSE(r->GetBody(body));
+    }
 }
 
 TEST_F(DornetTest, TwentyParallelDownloads)

@@ -33,6 +33,7 @@ Endpoints of the http port (any method; query parameters in brackets):
   /hang                        reads the request and never answers
   /stall/N                     announces N bytes, sends half, then never sends the rest
   /short/N                     announces N bytes, sends half, then closes the connection
+  /huge                        announces 3,000,000,000 bytes, sends 1000, then closes
   /__quit                      stops the server
 
 The proxy port is a forward proxy for absolute-form requests ("GET http://host:port/path"): it
@@ -221,6 +222,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(data[:n // 2])
             if head == "stall":
                 self.wait_forever()
+            self.close_connection = True
+        elif head == "huge":
+            self.send_response(200)
+            self.send_header("Content-Length", "3000000000")
+            self.end_headers()
+            self.wfile.write(random_bytes(1000, 7))
             self.close_connection = True
         elif head == "__quit":
             self.reply(200, b"bye")
