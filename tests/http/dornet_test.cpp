@@ -690,50 +690,21 @@ TEST_F(DornetTest, ProxyCarriesRequestsAndRedirects)
     }
 }
 
-// The system proxy comes from the prefix's Internet settings; the test sets them and puts back
-// what was there.
+// The system proxy: with no proxy in the Internet settings, WinINet takes http_proxy from the
+// environment of this process, which no other test process sees.
 class SystemProxy {
 public:
     explicit SystemProxy(const std::string& server)
     {
-        RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-        DWORD size = sizeof oldEnable_;
-        hadEnable_ = RegQueryValueExW(key_, L"ProxyEnable", nullptr, nullptr, reinterpret_cast<BYTE*>(&oldEnable_),
-                                      &size) == ERROR_SUCCESS;
-        wchar_t old[512];
-        size = sizeof old;
-        if (RegQueryValueExW(key_, L"ProxyServer", nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
-            ERROR_SUCCESS) {
-            hadServer_ = true;
-            oldServer_.assign(old, size / sizeof(wchar_t));
-        }
-        DWORD one = 1;
-        std::wstring wide(server.begin(), server.end());
-        RegSetValueExW(key_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-        RegSetValueExW(key_, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
-                       static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+        std::string value = "http://" + server;
+        SetEnvironmentVariableA("http_proxy", value.c_str());
+        _putenv(("http_proxy=" + value).c_str());
     }
     ~SystemProxy()
     {
-        if (hadEnable_)
-            RegSetValueExW(key_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&oldEnable_), sizeof oldEnable_);
-        else
-            RegDeleteValueW(key_, L"ProxyEnable");
-        if (hadServer_)
-            RegSetValueExW(key_, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(oldServer_.c_str()),
-                           static_cast<DWORD>(oldServer_.size() * sizeof(wchar_t)));
-        else
-            RegDeleteValueW(key_, L"ProxyServer");
-        RegCloseKey(key_);
+        SetEnvironmentVariableA("http_proxy", nullptr);
+        _putenv("http_proxy=");
     }
-
-private:
-    static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    HKEY key_ = nullptr;
-    DWORD oldEnable_ = 0;
-    bool hadEnable_ = false;
-    bool hadServer_ = false;
-    std::wstring oldServer_;
 };
 
 TEST_F(DornetTest, SystemProxyIsKeptAcrossRedirects)
