@@ -102,7 +102,11 @@ void RequestWin::Drop()
 int RequestWin::Start()
 {
     Hold();
-    int result = Open();
+    int result = 3;
+    try {
+        result = Open();
+    } catch (const std::exception&) {  // out of memory while building the request: nothing may escape
+    }
     if (result != 0) {
         StopCallbacks();
         CloseHandles();

@@ -1,5 +1,7 @@
 // Starts and stops the local HTTP test server (tests/http/testserver.py) from a test running under
-// Wine, and hands out its ports.
+// Wine, and hands out its ports. Link the target vx_testserver; the endpoints are listed at the top
+// of testserver.py. Typical use: one server per test suite, started in SetUpTestSuite, stopped in
+// TearDownTestSuite (or by the process ending, whichever comes first).
 #pragma once
 
 #include <string>
