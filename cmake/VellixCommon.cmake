@@ -70,6 +70,9 @@ endif()
 # One ctest entry per executable; under Wine ctest runs it through the emulator wrapper.
 # GUI marks tests that need the Xvfb display the test command starts.
 function(vx_add_test name)
+  if(VELLIX_FUZZ)
+    return()  # the fuzz build holds only the *_fuzz targets
+  endif()
   cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
