@@ -241,7 +241,7 @@ void Document::Flush() {
 
 void Document::UpdateStyles() { Flush(); }
 
-bool Document::SetElementHtml(Element* e, const char* utf8, size_t len, int where) {
+bool ReplaceContent(Element* e, const char* utf8, size_t len, int where) {
   if (!e || where < 0 || where > 2) return false;
   Ref<Element> keep(e);
   std::vector<Ref<Node>> nodes = ParseHtmlFragment(utf8, len, kMaxDepth - e->Depth() - 2);
@@ -249,11 +249,10 @@ bool Document::SetElementHtml(Element* e, const char* utf8, size_t len, int wher
   size_t at = where == 1 ? 0 : e->children().size();
   for (Ref<Node>& n : nodes) e->InsertChild(at++, n.get());
   e->MarkLayoutDirty();
-  Flush();
   return true;
 }
 
-void Document::SetInnerText(Element* e, const char16_t* text, size_t len) {
+void ReplaceText(Element* e, const char16_t* text, size_t len) {
   if (!e) return;
   e->RemoveAllChildren();
   if (text && len > 0) {
@@ -261,6 +260,16 @@ void Document::SetInnerText(Element* e, const char16_t* text, size_t len) {
     std::replace(t.begin(), t.end(), u'\0', u'\xFFFD');
     e->AppendChild(new TextNode(std::move(t)));
   }
+}
+
+bool Document::SetElementHtml(Element* e, const char* utf8, size_t len, int where) {
+  if (!ReplaceContent(e, utf8, len, where)) return false;
+  Flush();
+  return true;
+}
+
+void Document::SetInnerText(Element* e, const char16_t* text, size_t len) {
+  ReplaceText(e, text, len);
   Flush();
 }
 
@@ -280,7 +289,7 @@ bool Document::SetState(Element* e, uint32_t set, uint32_t clear) {
   return true;
 }
 
-void Document::SetHover(Element* target) {
+bool Document::SetHover(Element* target) {
   std::vector<Ref<Element>> chain;
   if (Contains(target))
     for (Element* a = target; a; a = a->parent()) chain.emplace_back(a);
@@ -289,18 +298,24 @@ void Document::SetHover(Element* target) {
       if (r.get() == e) return true;
     return false;
   };
+  bool restyle = false;
   for (Ref<Element>& old : hoverChain_) {
     if (in(chain, old.get())) continue;
-    if (old->SetState(0, kStateHover, false) && resolver_.StateMayMatter(old.get(), kStateHover))
+    if (old->SetState(0, kStateHover, false) && resolver_.StateMayMatter(old.get(), kStateHover)) {
       old->MarkStyleDirty();
+      restyle = true;
+    }
   }
   for (Ref<Element>& now : chain) {
     if (in(hoverChain_, now.get())) continue;
-    if (now->SetState(kStateHover, 0, false) && resolver_.StateMayMatter(now.get(), kStateHover))
+    if (now->SetState(kStateHover, 0, false) && resolver_.StateMayMatter(now.get(), kStateHover)) {
       now->MarkStyleDirty();
+      restyle = true;
+    }
   }
   hoverChain_ = std::move(chain);
   Flush();
+  return restyle;
 }
 
 bool Document::NeedsLayout(int width) const {

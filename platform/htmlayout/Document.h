@@ -41,13 +41,19 @@ class Document {
 
   // Bytes for an address asked for earlier; false when nothing waited for it.
   bool DataReady(const std::u16string& uri, const uint8_t* data, size_t size);
+  bool IsPending(const std::u16string& uri) const { return pendingImports_.count(uri) || pendingImages_.count(uri); }
+
+  // The window that shows the document.
+  void SetOwner(void* owner) { owner_ = owner; }
+  void* owner() const { return owner_; }
 
   // where: 0 replaces the content, 1 inserts before the first child, 2 appends after the last.
   bool SetElementHtml(Element* e, const char* utf8, size_t len, int where);
   void SetInnerText(Element* e, const char16_t* text, size_t len);
   bool DeleteElement(Element* e);
   bool SetState(Element* e, uint32_t set, uint32_t clear);
-  void SetHover(Element* target);
+  // Returns whether any style changed, so the caller knows whether to repaint.
+  bool SetHover(Element* target);
   Element* hover() const { return hoverChain_.empty() ? nullptr : hoverChain_.front().get(); }
 
   // Restyles what changed and asks for the pictures and style sheets that are new.
@@ -95,7 +101,12 @@ class Document {
   bool sheetsChanged_ = false;
   int imports_ = 0;
   int lastWidth_ = -1;
+  void* owner_ = nullptr;
 };
+
+// The same edits for an element that belongs to no document (deleted but still held).
+bool ReplaceContent(Element* e, const char* utf8, size_t len, int where);
+void ReplaceText(Element* e, const char16_t* text, size_t len);
 
 // Calls cb for each element under scope (not scope itself) that matches, in document order, until
 // cb returns true. Elements removed by an earlier call are skipped.

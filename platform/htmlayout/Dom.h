@@ -115,6 +115,7 @@ class Element : public Node {
   bool layoutDirty() const { return layoutDirty_; }
   void SetLayoutDirty(bool d) { layoutDirty_ = d; }
 
+  int apiRefs = 0;  // references taken through the flat API, so a stray release cannot free a live element
   ComputedStyle style;
   bool styled = false;
   LayoutBox box;

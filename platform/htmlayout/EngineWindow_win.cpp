@@ -1,0 +1,454 @@
+// The engine window. Messages hold a reference on the window object, so a callback that destroys
+// the window (a dialog ending on a link click) leaves the object alive until the message is done.
+#include "EngineWindow_win.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "GdiFonts_win.h"
+#include "GdiPainter_win.h"
+#include "Images_win.h"
+#include "Utf.h"
+
+namespace hl {
+namespace {
+
+const wchar_t kClassName[] = L"HTMLAYOUT-W";
+constexpr int kLinePx = 20;
+constexpr size_t kMaxFileBytes = 64u << 20;
+ATOM g_atom = 0;
+
+HMODULE ThisModule() {
+  HMODULE m = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ThisModule), &m);
+  return m;
+}
+
+bool StartsWithNoCase(const std::u16string& s, const char* prefix) {
+  size_t n = strlen(prefix);
+  if (s.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = s[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char16_t>(c - 'A' + 'a');
+    if (c != static_cast<unsigned char>(prefix[i])) return false;
+  }
+  return true;
+}
+
+std::wstring PercentDecoded(const std::wstring& s) {
+  std::string bytes = Utf16To8(reinterpret_cast<const char16_t*>(s.data()), s.size()), out;
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '%' && i + 2 < bytes.size() && hex(bytes[i + 1]) >= 0 && hex(bytes[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hex(bytes[i + 1]) * 16 + hex(bytes[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(bytes[i]);
+    }
+  }
+  std::u16string w = Utf8To16(out);
+  return std::wstring(w.begin(), w.end());
+}
+
+bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& out) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size = {};
+  bool ok = GetFileSizeEx(f, &size) && size.QuadPart >= 0 && static_cast<unsigned long long>(size.QuadPart) <= kMaxFileBytes;
+  if (ok) {
+    out.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    ok = out.empty() || (ReadFile(f, out.data(), static_cast<DWORD>(out.size()), &got, nullptr) && got == out.size());
+  }
+  CloseHandle(f);
+  return ok;
+}
+
+Element* LinkOf(Element* e) {
+  for (; e; e = e->parent())
+    if (e->Attr("href")) return e;
+  return nullptr;
+}
+
+Element* CheckButtonOf(Element* e) {
+  for (; e; e = e->parent()) {
+    const std::u16string* type = e->Attr("type");
+    if (e->tag() == "button" && type && *type == u"checkbox") return e;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool EngineWindow::Register() {
+  if (g_atom) return true;
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_GLOBALCLASS;  // dialog templates of the program name the class
+  wc.lpfnWndProc = WndProc;
+  wc.cbWndExtra = sizeof(LONG_PTR);
+  wc.hInstance = ThisModule();
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kClassName;
+  g_atom = RegisterClassExW(&wc);
+  if (!g_atom && GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+    WNDCLASSEXW existing = {};
+    existing.cbSize = sizeof(existing);
+    g_atom = static_cast<ATOM>(GetClassInfoExW(wc.hInstance, kClassName, &existing));
+  }
+  return g_atom != 0;
+}
+
+const wchar_t* EngineWindow::ClassName() {
+  Register();
+  return kClassName;
+}
+
+EngineWindow* EngineWindow::FromHwnd(HWND hwnd) {
+  if (!hwnd || !g_atom || !IsWindow(hwnd) || GetClassLongPtrW(hwnd, GCW_ATOM) != g_atom) return nullptr;
+  auto* w = reinterpret_cast<EngineWindow*>(GetWindowLongPtrW(hwnd, 0));
+  return w && w->Alive() ? w : nullptr;
+}
+
+EngineWindow* EngineWindow::FromElement(Element* e) {
+  Document* d = e ? e->document() : nullptr;
+  auto* w = d ? static_cast<EngineWindow*>(d->owner()) : nullptr;
+  return w && w->Alive() ? w : nullptr;
+}
+
+EngineWindow::EngineWindow(HWND hwnd) : hwnd_(hwnd), doc_(new Document(GdiFonts::Instance(), this)) {
+  doc_->SetOwner(this);
+}
+
+EngineWindow::~EngineWindow() {
+  pressed_ = Ref<Element>();
+  doc_.reset();
+  if (backDc_) {
+    SelectObject(backDc_, backOld_);
+    DeleteDC(backDc_);
+  }
+  if (backBmp_) DeleteObject(backBmp_);
+}
+
+LRESULT CALLBACK EngineWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) SetWindowLongPtrW(hwnd, 0, reinterpret_cast<LONG_PTR>(new EngineWindow(hwnd)));
+  auto* w = reinterpret_cast<EngineWindow*>(GetWindowLongPtrW(hwnd, 0));
+  if (!w) return DefWindowProcW(hwnd, msg, wp, lp);
+  w->AddRef();
+  LRESULT r = w->Proc(msg, wp, lp);
+  w->Release();
+  return r;
+}
+
+LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_NCDESTROY:
+      SetWindowLongPtrW(hwnd_, 0, 0);
+      destroyed_ = true;
+      Release();
+      return DefWindowProcW(hwnd_, msg, wp, lp);
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd_, &ps);
+      if (dc) Paint(dc, ps.rcPaint);
+      EndPaint(hwnd_, &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT rc;
+      GetClientRect(hwnd_, &rc);
+      Paint(reinterpret_cast<HDC>(wp), rc);
+      return 0;
+    }
+    case WM_SIZE:
+      if (!inLayout_) Changed();
+      return 0;
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS;
+    case WM_MOUSEMOVE:
+      OnMouseMove(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+      return 0;
+    case WM_MOUSELEAVE:
+      tracking_ = false;
+      if (doc_->SetHover(nullptr)) Changed();
+      return 0;
+    case WM_SETCURSOR:
+      if (LOWORD(lp) == HTCLIENT) {
+        bool hand = false;
+        for (Element* e = doc_->hover(); e; e = e->parent()) {
+          if (e->style.cursor == CursorKind::Auto) continue;
+          hand = e->style.cursor == CursorKind::Pointer;
+          break;
+        }
+        SetCursor(LoadCursorW(nullptr, hand ? IDC_HAND : IDC_ARROW));
+        return TRUE;
+      }
+      break;
+    case WM_LBUTTONDOWN: {
+      if (GetFocus() != hwnd_) SetFocus(hwnd_);
+      SetCapture(hwnd_);
+      EnsureLayout();
+      pressed_ = Ref<Element>(doc_->HitTest(GET_X_LPARAM(lp), GET_Y_LPARAM(lp) + scrollY_));
+      return 0;
+    }
+    case WM_LBUTTONUP:
+      if (GetCapture() == hwnd_) ReleaseCapture();
+      OnButtonUp(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+      return 0;
+    case WM_MOUSEWHEEL: {
+      EnsureLayout();
+      if (contentH_ <= ViewHeight()) break;  // nothing to scroll: the parent may want it
+      UINT lines = 3;
+      SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0);
+      if (lines == WHEEL_PAGESCROLL) lines = static_cast<UINT>(std::max(1, ViewHeight() / kLinePx));
+      int delta = GET_WHEEL_DELTA_WPARAM(wp);
+      SetScroll(scrollY_ - delta * static_cast<int>(lines) * kLinePx / WHEEL_DELTA);
+      return 0;
+    }
+    case WM_VSCROLL:
+      OnVScroll(LOWORD(wp));
+      return 0;
+    case WM_KEYDOWN:
+      switch (wp) {
+        case VK_UP: SetScroll(scrollY_ - kLinePx); return 0;
+        case VK_DOWN: SetScroll(scrollY_ + kLinePx); return 0;
+        case VK_PRIOR: SetScroll(scrollY_ - ViewHeight()); return 0;
+        case VK_NEXT: SetScroll(scrollY_ + ViewHeight()); return 0;
+        case VK_HOME: SetScroll(0); return 0;
+        case VK_END: SetScroll(contentH_); return 0;
+      }
+      break;
+  }
+  return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+UINT EngineWindow::Notify(NMHDR* hdr) {
+  if (!callback_) return 0;
+  hdr->hwndFrom = hwnd_;
+  hdr->idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(hwnd_));
+  return callback_(WM_NOTIFY, hdr->idFrom, reinterpret_cast<LPARAM>(hdr), callbackParam_);
+}
+
+void EngineWindow::SetMediaType(const std::string& media) {
+  doc_->SetMediaType(media);
+  Changed();
+}
+
+void EngineWindow::LoadHtml(const char* utf8, size_t len) {
+  pressed_ = Ref<Element>();
+  scrollY_ = 0;
+  doc_->Load(utf8, len);
+  if (!Alive()) return;
+  NMHDR done = {};
+  done.code = HLN_DOCUMENT_COMPLETE;
+  Notify(&done);
+  if (Alive()) Changed();
+}
+
+bool EngineWindow::DataReady(const std::u16string& uri, const uint8_t* data, size_t size) {
+  bool used = doc_->DataReady(uri, data, size);
+  if (used) Changed();
+  return used;
+}
+
+void EngineWindow::RequestData(const std::u16string& uri, DataType type, Element* principal) {
+  std::u16string keep = uri;
+  HL_NM_LOAD_DATA nm = {};
+  nm.hdr.code = HLN_LOAD_DATA;
+  nm.uri = reinterpret_cast<LPCWSTR>(keep.c_str());
+  nm.dataType = static_cast<UINT>(type);
+  nm.principal = ToHandle(principal);
+  Notify(&nm.hdr);
+  // What the owner did not answer is loaded here, from files only: web addresses are the
+  // program's business, never fetched by the engine.
+  if (Alive() && doc_->IsPending(keep) && StartsWithNoCase(keep, "file://")) LoadFile(keep);
+}
+
+void EngineWindow::LoadFile(const std::u16string& uri) {
+  std::wstring path(uri.begin() + 7, uri.end());
+  // "file:///C:/x" and "file://C:\x" both name C:\x.
+  if (path.size() >= 3 && path[0] == '/' && path[2] == ':') path.erase(0, 1);
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(path, bytes)) {
+    std::wstring decoded = PercentDecoded(path);
+    if (decoded == path || !ReadWholeFile(decoded, bytes)) return;
+  }
+  doc_->DataReady(uri, bytes.data(), bytes.size());
+}
+
+std::shared_ptr<Image> EngineWindow::DecodeImage(const uint8_t* data, size_t size) {
+  return DecodeGdiImage(data, size);
+}
+
+void EngineWindow::Changed() {
+  if (Alive()) InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+int EngineWindow::ViewHeight() const {
+  RECT rc;
+  GetClientRect(hwnd_, &rc);
+  return rc.bottom - rc.top;
+}
+
+// Lays out for the client width; showing or hiding the scroll bar changes that width, so the
+// layout runs again, and a page that only fits without the bar keeps it rather than flicker.
+void EngineWindow::EnsureLayout() {
+  if (inLayout_ || !Alive()) return;
+  inLayout_ = true;
+  for (int round = 0; round < 3; ++round) {
+    RECT rc;
+    GetClientRect(hwnd_, &rc);
+    doc_->Layout(rc.right - rc.left);
+    contentH_ = doc_->Height();
+    bool need = contentH_ > rc.bottom - rc.top;
+    if (need == scrollBar_ || (round == 2 && !need)) break;
+    scrollBar_ = need;
+    ShowScrollBar(hwnd_, SB_VERT, need);
+    if (!Alive()) break;
+  }
+  if (Alive()) {
+    int view = ViewHeight();
+    scrollY_ = std::max(0, std::min(scrollY_, contentH_ - view));
+    SCROLLINFO si = {};
+    si.cbSize = sizeof(si);
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    si.nMin = 0;
+    si.nMax = std::max(0, contentH_ - 1);
+    si.nPage = static_cast<UINT>(std::max(0, view));
+    si.nPos = scrollY_;
+    if (scrollBar_) SetScrollInfo(hwnd_, SB_VERT, &si, TRUE);
+  }
+  inLayout_ = false;
+}
+
+void EngineWindow::SetScroll(int y) {
+  EnsureLayout();
+  y = std::max(0, std::min(y, contentH_ - ViewHeight()));
+  if (y == scrollY_) return;
+  scrollY_ = y;
+  if (scrollBar_) SetScrollPos(hwnd_, SB_VERT, y, TRUE);
+  Changed();
+}
+
+void EngineWindow::OnVScroll(int code) {
+  SCROLLINFO si = {};
+  si.cbSize = sizeof(si);
+  si.fMask = SIF_ALL;
+  GetScrollInfo(hwnd_, SB_VERT, &si);
+  switch (code) {
+    case SB_LINEUP: SetScroll(scrollY_ - kLinePx); break;
+    case SB_LINEDOWN: SetScroll(scrollY_ + kLinePx); break;
+    case SB_PAGEUP: SetScroll(scrollY_ - ViewHeight()); break;
+    case SB_PAGEDOWN: SetScroll(scrollY_ + ViewHeight()); break;
+    case SB_THUMBTRACK: case SB_THUMBPOSITION: SetScroll(si.nTrackPos); break;
+    case SB_TOP: SetScroll(0); break;
+    case SB_BOTTOM: SetScroll(contentH_); break;
+  }
+}
+
+void EngineWindow::ScrollToView(Element* e, unsigned flags) {
+  EnsureLayout();
+  Rect r;
+  if (!doc_->ElementBox(e, r)) return;
+  int view = ViewHeight();
+  int y = scrollY_;
+  if ((flags & HL_SCROLL_TO_TOP) || r.y < y) y = r.y;
+  else if (r.y + r.h > y + view) y = std::min(r.y, r.y + r.h - view);
+  SetScroll(y);
+}
+
+void EngineWindow::Paint(HDC target, const RECT& update) {
+  EnsureLayout();
+  if (!Alive()) return;
+  RECT rc;
+  GetClientRect(hwnd_, &rc);
+  int w = std::max<LONG>(1, rc.right), h = std::max<LONG>(1, rc.bottom);
+  if (!backDc_ || w > backW_ || h > backH_) {
+    if (backDc_) {
+      SelectObject(backDc_, backOld_);
+      DeleteDC(backDc_);
+      DeleteObject(backBmp_);
+    }
+    backW_ = std::max(w, backW_);
+    backH_ = std::max(h, backH_);
+    backDc_ = CreateCompatibleDC(target);
+    backBmp_ = CreateCompatibleBitmap(target, backW_, backH_);
+    backOld_ = SelectObject(backDc_, backBmp_);
+  }
+  RECT area = update;
+  IntersectRect(&area, &area, &rc);
+  HRGN clip = CreateRectRgnIndirect(&area);
+  SelectClipRgn(backDc_, clip);
+  DeleteObject(clip);
+  SetDCBrushColor(backDc_, ToColorRef(doc_->Canvas()));
+  FillRect(backDc_, &area, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+  {
+    GdiPainter painter(backDc_, 0, -scrollY_);
+    doc_->Paint(Rect{0, scrollY_ + area.top, w, area.bottom - area.top}, painter);
+  }
+  SelectClipRgn(backDc_, nullptr);
+  BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, backDc_, area.left, area.top,
+         SRCCOPY);
+}
+
+void EngineWindow::OnMouseMove(int x, int y) {
+  if (!tracking_) {
+    TRACKMOUSEEVENT t = {};
+    t.cbSize = sizeof(t);
+    t.dwFlags = TME_LEAVE;
+    t.hwndTrack = hwnd_;
+    tracking_ = TrackMouseEvent(&t) != FALSE;
+  }
+  EnsureLayout();
+  Element* hit = doc_->HitTest(x, y + scrollY_);
+  if (hit != doc_->hover() && doc_->SetHover(hit)) Changed();
+}
+
+void EngineWindow::OnButtonUp(int x, int y) {
+  Ref<Element> down = pressed_;
+  pressed_ = Ref<Element>();
+  EnsureLayout();
+  Ref<Element> hit(doc_->HitTest(x, y + scrollY_));
+  if (!hit || !down) return;
+  Element* link = LinkOf(hit.get());
+  if (link) {
+    if (link == LinkOf(down.get())) Dispatch(HL_HYPERLINK_CLICK, link);
+    return;
+  }
+  Element* button = CheckButtonOf(hit.get());
+  if (button && button == CheckButtonOf(down.get())) {
+    bool checked = (button->state() & kStateChecked) != 0;
+    doc_->SetState(button, checked ? 0u : uint32_t{kStateChecked}, checked ? uint32_t{kStateChecked} : 0u);
+    Changed();
+    Dispatch(HL_BUTTON_STATE_CHANGED, button);
+  }
+}
+
+// Bubbles from the target up to the root; the first handler that answers TRUE ends it.
+bool EngineWindow::Dispatch(UINT cmd, Element* target) {
+  std::vector<Ref<Element>> chain;
+  for (Element* e = target; e; e = e->parent()) chain.emplace_back(e);
+  HL_BEHAVIOR_EVENT ev = {};
+  ev.cmd = cmd;
+  ev.target = ToHandle(target);
+  for (Ref<Element>& e : chain) {
+    std::vector<EventHandler> handlers = e->handlers;
+    for (const EventHandler& h : handlers) {
+      if (!(h.subscription & HL_GROUP_BEHAVIOR)) continue;
+      ev.source = ToHandle(e.get());
+      BOOL done = reinterpret_cast<HL_EVENT_PROC>(h.proc)(h.tag, ev.source, HL_GROUP_BEHAVIOR, &ev);
+      if (done || !Alive()) return done != FALSE;
+    }
+  }
+  return false;
+}
+
+}  // namespace hl
