@@ -122,11 +122,10 @@ public:
     TabViewCore::ShowOnly(this->m_hWnd, m_tab.m_hWnd, index, TabViewCore::PageArea(this->m_hWnd, m_tab.m_hWnd));
     this->SetRedraw(TRUE);
     ::RedrawWindow(this->m_hWnd, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
+    // A page running on a thread of its own takes the focus when the user clicks it.
     HWND page = GetPageHWND(index);
-    if (page && ::GetWindowThreadProcessId(page, nullptr) == ::GetCurrentThreadId() &&
-        ::GetForegroundWindow() == ::GetAncestor(this->m_hWnd, GA_ROOT)) {
+    if (page && ::GetWindowThreadProcessId(page, nullptr) == ::GetCurrentThreadId())
       ::SetFocus(page);
-    }
     NotifyActivated();
   }
 

@@ -31,8 +31,10 @@ ATOM CWndClassInfo::Register(WNDPROC startProc, WNDPROC* superProc) {
     if (origName) {
       WNDCLASSEXW base = {};
       base.cbSize = sizeof(base);
-      if (!::GetClassInfoExW(instance, origName, &base) && !::GetClassInfoExW(nullptr, origName, &base))
+      if (!(origInstance && ::GetClassInfoExW(origInstance, origName, &base)) &&
+          !::GetClassInfoExW(instance, origName, &base) && !::GetClassInfoExW(nullptr, origName, &base)) {
         return 0;
+      }
       origProc = base.lpfnWndProc;
       reg = base;
       reg.cbSize = sizeof(reg);

@@ -15,6 +15,7 @@ namespace WTL {
 struct CWndClassInfo {
   WNDCLASSEXW wc;
   LPCWSTR origName;  // the base class of a superclass; null for a class of our own
+  HINSTANCE origInstance;  // the module that registered the base class, when it is not global
   LPCWSTR cursorId;  // system cursor loaded when wc.hCursor is null
   WNDPROC origProc;  // the base class's procedure, for a superclass
   ATOM atom;

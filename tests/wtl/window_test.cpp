@@ -5,6 +5,7 @@
 
 #include "wtl/MessageLoop.h"
 #include "wtl/Module.h"
+#include "wtl/Seams.h"
 #include "wtl/WindowImpl.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 
 using namespace WTL;
 using wtltest::HostWindow;
+using wtltest::SeamRecorder;
 
 namespace {
 
@@ -530,6 +532,44 @@ TEST(Module, LockSerialisesThreads) {
   for (auto& t : threads)
     t.join();
   EXPECT_EQ(counter, 80000);
+}
+
+TEST(Seams, WrappersReachTheReplacements) {
+  SeamRecorder seams;
+  seams.boxAnswer = IDYES;
+  EXPECT_EQ(ShowMessageBox(nullptr, L"Ensure exit?", L"Vellix", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2), IDYES);
+  ASSERT_EQ(seams.boxes.size(), 1u);
+  EXPECT_EQ(seams.boxes[0].text, L"Ensure exit?");
+  EXPECT_EQ(seams.boxes[0].caption, L"Vellix");
+  EXPECT_EQ(seams.boxes[0].flags, 0x124u);
+
+  EXPECT_TRUE(ShellOpen(nullptr, L"http://service.invalid/site_list.html"));
+  EXPECT_EQ(seams.opened, (std::vector<std::wstring>{L"http://service.invalid/site_list.html"}));
+
+  std::wstring chosen = L"unchanged";
+  seams.browseAnswer = L"C:\\Comics";
+  EXPECT_TRUE(BrowseForFolder(nullptr, L"C:\\Old\\", chosen));
+  EXPECT_EQ(chosen, L"C:\\Comics");
+  seams.browseConfirms = false;
+  chosen = L"unchanged";
+  EXPECT_FALSE(BrowseForFolder(nullptr, L"C:\\Old\\", chosen));
+  EXPECT_EQ(chosen, L"unchanged");
+  EXPECT_EQ(seams.browseStarts, (std::vector<std::wstring>{L"C:\\Old\\", L"C:\\Old\\"}));
+
+  HMENU menu = CreatePopupMenu();
+  seams.trackAnswer = 41200;
+  EXPECT_EQ(TrackPopup(menu, TPM_RETURNCMD | TPM_VERTICAL, 10, 20, nullptr), 41200u);
+  ASSERT_EQ(seams.tracks.size(), 1u);
+  EXPECT_EQ(seams.tracks[0].menu, menu);
+  EXPECT_EQ(seams.tracks[0].flags, 0x140u);
+  EXPECT_EQ(seams.tracks[0].y, 20);
+  DestroyMenu(menu);
+
+  PlayMessageBeep(0);
+  EXPECT_EQ(seams.beeps, (std::vector<UINT>{0}));
+  // An emptied seam falls back to the real call instead of throwing.
+  Seams().messageBeep = nullptr;
+  EXPECT_NO_THROW(PlayMessageBeep(0));
 }
 
 }  // namespace
