@@ -17,7 +17,7 @@ public:
 
 protected:
   // Binds the object to a dialog window at its first message.
-  INT_PTR Attach(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  INT_PTR AttachDialog(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     this->m_hWnd = hwnd;
     DLGPROC proc = this->m_thunk.GetDlgProc();
     ::SetWindowLongPtrW(hwnd, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(proc));
@@ -35,7 +35,7 @@ protected:
 template <class TBase>
 INT_PTR CALLBACK CDialogImplBaseT<TBase>::StartDialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = static_cast<CDialogImplBaseT*>(TakeCreatingObject());
-  return self ? self->Attach(hwnd, msg, wp, lp) : FALSE;
+  return self ? self->AttachDialog(hwnd, msg, wp, lp) : FALSE;
 }
 
 template <class TBase>

@@ -102,7 +102,7 @@ public:
     if (msg != WM_INITDIALOG || !lp)
       return FALSE;
     auto* self = reinterpret_cast<Base*>(reinterpret_cast<PROPSHEETPAGEW*>(lp)->lParam);
-    return self ? static_cast<CPropertyPageImpl*>(self)->Attach(hwnd, msg, wp, lp) : FALSE;
+    return self ? static_cast<CPropertyPageImpl*>(self)->AttachDialog(hwnd, msg, wp, lp) : FALSE;
   }
 
   static UINT CALLBACK PageCallback(HWND, UINT, LPPROPSHEETPAGEW) { return 1; }
