@@ -6,7 +6,8 @@
 set -u
 prefix=$1; shift
 deps=${VELLIX_DEPS:-$HOME/.cache/vellix-deps}
-template=$deps/wineprefix-template
+# Bump the suffix when make_template changes, so caches from older runs are not used.
+template=$deps/wineprefix-template-2
 
 export WINEPREFIX=$prefix WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -23,6 +24,8 @@ make_template() {
   WINEPREFIX=$tmp WINEDLLOVERRIDES="mscoree,mshtml=" quiet wineboot -i
   # A crashing test must fail, not wait on Wine's crash dialog.
   WINEPREFIX=$tmp quiet wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+  # Without a window manager, Wine waits 2 s whenever a managed top-level window is hidden.
+  WINEPREFIX=$tmp quiet wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
   WINEPREFIX=$tmp quiet wineserver -w
   mv "$tmp" "$template"
 }
