@@ -18,6 +18,10 @@ unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ftp_proxy no_proxy NO_PROXY 
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
 make_template() {
+  # Several build trees may want the template at once.
+  exec 8>"$template.lock"
+  flock 8
+  if [ -d "$template" ]; then exec 8>&-; return; fi
   local tmp=$template.tmp.$$
   rm -rf "$tmp"
   # Skips the Mono and Gecko installers, which would wait for a click.
@@ -28,6 +32,7 @@ make_template() {
   WINEPREFIX=$tmp quiet wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
   WINEPREFIX=$tmp quiet wineserver -w
   mv "$tmp" "$template"
+  exec 8>&-
 }
 
 free_display() {
