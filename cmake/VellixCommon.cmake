@@ -70,10 +70,14 @@ endif()
 # One ctest entry per executable; under Wine ctest runs it through the emulator wrapper.
 # GUI marks tests that need the Xvfb display the test command starts.
 function(vx_add_test name)
-  if(VELLIX_FUZZ)
-    return()  # the fuzz build holds only the *_fuzz targets
-  endif()
   cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(VELLIX_FUZZ)
+    # The fuzz build runs only the *_fuzz targets; the test target exists (callers may set its
+    # properties) but is never built.
+    add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+    return()
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
