@@ -7,6 +7,7 @@
 namespace {
 
 const uint32_t kArrayStep = 16;
+const uint32_t kMaxMembers = 0x3FFFFFF0;  // the pointer buffer's size still fits 32 bits
 const char kEmptyText[] = "";
 
 bool isType(const JsonValue* v, int type) { return v && v->type == type; }
@@ -34,7 +35,7 @@ bool arrayInsertAt(JsonValue* a, uint32_t pos, JsonValue* member) {
     uint32_t count = a->u.array.count;
     if (count == a->u.array.capacity) {
         uint32_t capacity = count + kArrayStep;
-        if (capacity < count || capacity > SIZE_MAX / sizeof(JsonValue*)) return false;
+        if (capacity > kMaxMembers) return false;
         JsonValue** items = (JsonValue**)realloc(a->u.array.items, capacity * sizeof(JsonValue*));
         if (!items) return false;
         a->u.array.items = items;
@@ -176,7 +177,6 @@ bool toBoolean(JsonValue* v) {
     return (isType(v, JSON_BOOLEAN) || isType(v, JSON_NUMBER)) && v->u.scalar.flag != 0;
 }
 
-bool isInteger(JsonValue* v) __attribute__((nothrow, alias("toBoolean")));
 
 int toInteger(JsonValue* v) {
     if (!isType(v, JSON_NUMBER)) return 0;
@@ -302,6 +302,16 @@ bool valueTraverse(JsonValue* v, JsonVisitor visitor, void* user) {
 
 // Neither a file source nor a deep copy exists; both names answer null.
 void* startParseFile(const void*) { return nullptr; }
-void* copyValue(const void* any) __attribute__((nothrow, alias("startParseFile")));
+
+// The second names of the two-name exports: the same functions, not copies.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-attributes"  // an alias needs no attributes of its target
+#endif
+bool isInteger(JsonValue* v) __attribute__((alias("toBoolean")));
+void* copyValue(const void* any) __attribute__((alias("startParseFile")));
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 }  // extern "C"
