@@ -2,6 +2,7 @@
 // handle does nothing; changes to a shown document repaint its window later, in one go.
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "EngineWindow_win.h"
@@ -34,21 +35,6 @@ std::string LowerAscii(const char* s) {
   for (char& c : r)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return r;
-}
-
-void Visit(Element* e, const std::string& tag, const char* attr, const std::u16string* value, DWORD depth,
-           DWORD level, std::vector<Ref<Element>>& out) {
-  for (Node* n : e->children()) {
-    Element* c = n->AsElement();
-    if (!c) continue;
-    bool ok = tag.empty() || tag == "*" || c->tag() == tag;
-    if (ok && attr) {
-      const std::u16string* v = c->Attr(attr);
-      ok = v && (!value || *v == *value);
-    }
-    if (ok) out.emplace_back(c);
-    if (depth == 0 || level < depth) Visit(c, tag, attr, value, depth, level + 1, out);
-  }
 }
 
 }  // namespace
@@ -177,14 +163,16 @@ HLRESULT HLAPI HTMLayoutVisitElements(HELEMENT he, LPCSTR tag, LPCSTR attribute,
   Element* e = FromHandle(he);
   if (!e) return HL_INVALID_HANDLE;
   if (!callback) return HL_INVALID_PARAMETER;
-  Ref<Element> keep(e);
+  std::string t = LowerAscii(tag);
   std::u16string v = Wide(value);
-  std::vector<Ref<Element>> found;
-  Visit(e, LowerAscii(tag), attribute, value ? &v : nullptr, depth, 1, found);
-  for (Ref<Element>& f : found) {
-    if (!e->IsAncestorOf(f.get())) continue;
-    if (callback(ToHandle(f.get()), param)) break;
-  }
+  VisitElements(e, static_cast<int>(std::min<DWORD>(depth, 100000)),
+                [&](Element* c) {
+                  if (!t.empty() && t != "*" && c->tag() != t) return false;
+                  if (!attribute) return true;
+                  const std::u16string* a = c->Attr(attribute);
+                  return a && (!value || *a == v);
+                },
+                [&](Element* m) { return callback(ToHandle(m), param) != FALSE; });
   return HL_OK;
 }
 

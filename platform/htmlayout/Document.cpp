@@ -198,11 +198,29 @@ void Document::Restyle(Element* e, const ComputedStyle* parent, bool force) {
       }
     }
   }
-  if (force || e->styleChildDirty()) {
+  if (force) {
     for (Node* n : e->children())
-      if (Element* c = n->AsElement()) Restyle(c, &e->style, force);
+      if (Element* c = n->AsElement()) Restyle(c, &e->style, true);
   }
-  e->ClearStyleFlags();
+  e->ClearStyleDirty();
+}
+
+// Restyles the subtree of each marked element from its highest marked ancestor down; the parent
+// of that one is clean, so its style is the one to inherit from.
+void Document::RestyleQueued() {
+  if (!root_) return;
+  std::vector<Ref<Element>> queue = root_->TakeStyleQueue();
+  if (root_->styleDirty()) {
+    Restyle(root_.get(), nullptr, true);
+    return;
+  }
+  for (Ref<Element>& e : queue) {
+    if (!e->styleDirty() || e->Root() != root_.get()) continue;
+    Element* top = e.get();
+    for (Element* a = top->parent(); a; a = a->parent())
+      if (a->styleDirty()) top = a;
+    Restyle(top, top->parent() ? &top->parent()->style : nullptr, true);
+  }
 }
 
 // Applies what arrived, rebuilds the rules when sheets changed, restyles, and sends the requests
@@ -224,7 +242,7 @@ void Document::Flush() {
       resolver_.Build(sheets, media_);
       if (root_) root_->MarkStyleDirty();
     }
-    if (root_ && (root_->styleDirty() || root_->styleChildDirty())) Restyle(root_.get(), nullptr, false);
+    RestyleQueued();
     auto requests = std::move(toRequest_);
     auto principals = std::move(toRequestFor_);
     toRequest_.clear();
@@ -233,7 +251,7 @@ void Document::Flush() {
       host_->RequestData(requests[i].first, requests[i].second, principals[i].get());
     --busy_;
     if (received_.empty() && !sheetsChanged_ && toRequest_.empty() &&
-        !(root_ && (root_->styleDirty() || root_->styleChildDirty())))
+        !(root_ && (root_->styleDirty() || root_->HasStyleQueue())))
       break;
   }
   flushing_ = false;
@@ -338,31 +356,59 @@ bool Document::IsVisible(Element* e) {
 }
 
 namespace {
-void CollectMatches(Element* e, const std::vector<Selector>& sels, std::vector<Ref<Element>>& out) {
+void CollectMatches(Element* e, int depth, int maxDepth, const std::function<bool(Element*)>& match,
+                    std::vector<Ref<Element>>& out) {
   for (Node* n : e->children()) {
     Element* c = n->AsElement();
     if (!c) continue;
-    for (const Selector& s : sels) {
-      if (MatchesSelector(s, c)) {
-        out.emplace_back(c);
-        break;
-      }
-    }
-    CollectMatches(c, sels, out);
+    if (match(c)) out.emplace_back(c);
+    if (maxDepth == 0 || depth < maxDepth) CollectMatches(c, depth + 1, maxDepth, match, out);
   }
 }
 }  // namespace
 
-void SelectElements(Element* scope, const std::vector<Selector>& selectors,
-                    const std::function<bool(Element*)>& cb) {
+void VisitElements(Element* scope, int maxDepth, const std::function<bool(Element*)>& match,
+                   const std::function<bool(Element*)>& cb) {
   if (!scope) return;
   Ref<Element> keep(scope);
-  std::vector<Ref<Element>> found;
-  CollectMatches(scope, selectors, found);
-  for (Ref<Element>& e : found) {
-    if (!scope->IsAncestorOf(e.get())) continue;
-    if (cb(e.get())) break;
+  std::vector<Ref<Element>> delivered;
+  const uint64_t before = TreeMutations();
+  std::vector<std::pair<Element*, size_t>> stack{{scope, 0}};
+  while (!stack.empty()) {
+    Element* parent = stack.back().first;
+    size_t i = stack.back().second++;
+    if (i >= parent->children().size()) {
+      stack.pop_back();
+      continue;
+    }
+    Element* c = parent->children()[i]->AsElement();
+    if (!c) continue;
+    if (match(c)) {
+      delivered.emplace_back(c);
+      if (cb(c)) return;
+      if (TreeMutations() != before) {
+        std::vector<Ref<Element>> rest;
+        CollectMatches(scope, 1, maxDepth, match, rest);
+        for (Ref<Element>& r : rest) {
+          bool seen = false;
+          for (Ref<Element>& d : delivered) seen = seen || d.get() == r.get();
+          if (seen || !scope->IsAncestorOf(r.get())) continue;
+          if (cb(r.get())) return;
+        }
+        return;
+      }
+    }
+    if (maxDepth == 0 || static_cast<int>(stack.size()) < maxDepth) stack.emplace_back(c, 0);
   }
+}
+
+void SelectElements(Element* scope, const std::vector<Selector>& selectors,
+                    const std::function<bool(Element*)>& cb) {
+  VisitElements(scope, 0, [&](Element* e) {
+    for (const Selector& s : selectors)
+      if (MatchesSelector(s, e)) return true;
+    return false;
+  }, cb);
 }
 
 }  // namespace hl

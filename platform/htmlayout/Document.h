@@ -79,6 +79,7 @@ class Document {
   void RequestImports(StyleSheet& sheet, int depth);
   void ApplyData(const std::u16string& uri, const std::vector<uint8_t>& bytes);
   void Restyle(Element* e, const ComputedStyle* parent, bool force);
+  void RestyleQueued();
   void Flush();
 
   FontMetrics& fonts_;
@@ -108,8 +109,11 @@ class Document {
 bool ReplaceContent(Element* e, const char* utf8, size_t len, int where);
 void ReplaceText(Element* e, const char16_t* text, size_t len);
 
-// Calls cb for each element under scope (not scope itself) that matches, in document order, until
-// cb returns true. Elements removed by an earlier call are skipped.
+// Calls cb for each element under scope (not scope itself, at most maxDepth levels down, 0 for
+// any) that matches, in document order, until cb returns true. When a call changes the tree, the
+// walk goes on over what matches then, skipping what was delivered and what left scope.
+void VisitElements(Element* scope, int maxDepth, const std::function<bool(Element*)>& match,
+                   const std::function<bool(Element*)>& cb);
 void SelectElements(Element* scope, const std::vector<Selector>& selectors,
                     const std::function<bool(Element*)>& cb);
 

@@ -27,7 +27,11 @@ std::string LowerAscii(std::string_view s) {
 
 bool IsSpace16(char16_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
+uint64_t g_mutations = 0;
+
 }  // namespace
+
+uint64_t TreeMutations() { return g_mutations; }
 
 Element::Element(std::string tag) : Node(Kind::Element), tag_(std::move(tag)) {
   HandleTable& t = Handles();
@@ -125,6 +129,7 @@ bool Element::SetState(uint32_t set, uint32_t clear, bool restyle) {
 void Element::InsertChild(size_t index, Node* n) {
   if (!n || n->parent_ || n == this) return;
   if (index > children_.size()) index = children_.size();
+  ++g_mutations;
   n->AddRef();
   n->parent_ = this;
   children_.insert(children_.begin() + static_cast<long>(index), n);
@@ -137,6 +142,7 @@ void Element::InsertChild(size_t index, Node* n) {
 
 void Element::RemoveChildAt(size_t index) {
   if (index >= children_.size()) return;
+  ++g_mutations;
   Node* n = children_[index];
   children_.erase(children_.begin() + static_cast<long>(index));
   n->parent_ = nullptr;
@@ -145,6 +151,7 @@ void Element::RemoveChildAt(size_t index) {
 }
 
 void Element::RemoveAllChildren() {
+  ++g_mutations;
   std::vector<Node*> old;
   old.swap(children_);
   for (Node* n : old) {
@@ -189,11 +196,9 @@ Document* Element::document() { return Root()->ownerDoc_; }
 // its own flag, so a set flag says nothing about the ancestors.
 void Element::MarkStyleDirty() {
   styleDirty_ = true;
-  MarkAncestorsStyleChild();
-}
-
-void Element::MarkAncestorsStyleChild() {
-  for (Element* p = parent_; p; p = p->parent_) p->styleChildDirty_ = true;
+  // The root itself is not queued: its own flag says it, and a root holding a reference to
+  // itself would never be freed.
+  if (parent_) Root()->styleQueue_.emplace_back(this);
 }
 
 void Element::MarkLayoutDirty() {

@@ -24,6 +24,24 @@ class Image {
   virtual int Height() const = 0;
 };
 
+// Keeps a node alive for a scope.
+template <class T>
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(T* p) : p_(p) { if (p_) p_->AddRef(); }
+  Ref(const Ref& o) : Ref(o.p_) {}
+  Ref& operator=(const Ref& o) { Ref(o).Swap(*this); return *this; }
+  ~Ref() { if (p_) p_->Release(); }
+  void Swap(Ref& o) { std::swap(p_, o.p_); }
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  T* p_ = nullptr;
+};
+
 class Node {
  public:
   enum class Kind : uint8_t { Text, Element };
@@ -109,9 +127,12 @@ class Element : public Node {
 
   void MarkStyleDirty();
   void MarkLayoutDirty();
-  void ClearStyleFlags() { styleDirty_ = styleChildDirty_ = false; }
+  void ClearStyleDirty() { styleDirty_ = false; }
   bool styleDirty() const { return styleDirty_; }
-  bool styleChildDirty() const { return styleChildDirty_; }
+  // Elements marked since the last restyle, kept on the root of their tree so a restyle visits
+  // only them and not every sibling of a long list.
+  std::vector<Ref<Element>> TakeStyleQueue() { return std::move(styleQueue_); }
+  bool HasStyleQueue() const { return !styleQueue_.empty(); }
   bool layoutDirty() const { return layoutDirty_; }
   void SetLayoutDirty(bool d) { layoutDirty_ = d; }
 
@@ -124,7 +145,6 @@ class Element : public Node {
   std::u16string imageUri;  // the src the image was requested for
 
  private:
-  void MarkAncestorsStyleChild();
   void OnAttrChanged(std::string_view name);
 
   std::string tag_;
@@ -138,7 +158,7 @@ class Element : public Node {
   uint32_t state_ = 0;
   Document* ownerDoc_ = nullptr;  // set on the root element only
   bool styleDirty_ = true;
-  bool styleChildDirty_ = false;
+  std::vector<Ref<Element>> styleQueue_;  // on the root element only
   bool layoutDirty_ = true;
 };
 
@@ -147,23 +167,8 @@ inline const Element* Node::AsElement() const {
   return IsElement() ? static_cast<const Element*>(this) : nullptr;
 }
 
-// Keeps a node alive for a scope.
-template <class T>
-class Ref {
- public:
-  Ref() = default;
-  explicit Ref(T* p) : p_(p) { if (p_) p_->AddRef(); }
-  Ref(const Ref& o) : Ref(o.p_) {}
-  Ref& operator=(const Ref& o) { Ref(o).Swap(*this); return *this; }
-  ~Ref() { if (p_) p_->Release(); }
-  void Swap(Ref& o) { std::swap(p_, o.p_); }
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-
- private:
-  T* p_ = nullptr;
-};
+// Counts every change of any tree's structure, so a walk can tell whether a callback changed it.
+uint64_t TreeMutations();
 
 // Text of all descendant text nodes in order.
 std::u16string InnerText(const Element* e);

@@ -157,6 +157,7 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       return 1;
     case WM_PAINT: {
       PAINTSTRUCT ps;
+      invalid_ = false;
       HDC dc = BeginPaint(hwnd_, &ps);
       if (dc) Paint(dc, ps.rcPaint);
       EndPaint(hwnd_, &ps);
@@ -289,7 +290,9 @@ std::shared_ptr<Image> EngineWindow::DecodeImage(const uint8_t* data, size_t siz
 }
 
 void EngineWindow::Changed() {
-  if (Alive()) InvalidateRect(hwnd_, nullptr, FALSE);
+  if (!Alive() || invalid_) return;
+  invalid_ = true;
+  InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 int EngineWindow::ViewHeight() const {

@@ -71,6 +71,7 @@ class EngineWindow : public ResourceHost {
   bool scrollBar_ = false;
   bool inLayout_ = false;
   bool tracking_ = false;
+  bool invalid_ = false;  // invalidated and not painted since: one InvalidateRect is enough
   Ref<Element> pressed_;
   HDC backDc_ = nullptr;
   HBITMAP backBmp_ = nullptr;

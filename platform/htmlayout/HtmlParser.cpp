@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "Utf.h"
 
@@ -45,21 +46,31 @@ std::u16string CleanText(const char* s, size_t n, bool entities) {
   return entities ? DecodeEntities(t) : t;
 }
 
-bool ClosesParagraph(const std::string& tag) {
-  return InList(tag, {"address", "article", "aside", "blockquote", "center", "details", "dir",
-                      "div", "dl", "fieldset", "figcaption", "figure", "footer", "form", "h1",
-                      "h2", "h3", "h4", "h5", "h6", "header", "hr", "main", "menu", "nav", "ol",
-                      "p", "pre", "section", "table", "ul", "li", "dd", "dt"});
+enum TagFlag : uint32_t { kClosesP = 1, kHeading = 2, kRawText = 4, kHeadOnly = 8 };
+
+// What the tree builder needs to know of a tag, looked up once per tag instead of by comparing
+// the name against every list.
+uint32_t TagFlags(const std::string& tag) {
+  static const std::unordered_map<std::string, uint32_t>* table = [] {
+    auto* t = new std::unordered_map<std::string, uint32_t>;
+    for (const char* n : {"address", "article", "aside", "blockquote", "center", "details", "dir", "div", "dl",
+                          "fieldset", "figcaption", "figure", "footer", "form", "header", "hr", "main", "menu",
+                          "nav", "ol", "p", "pre", "section", "table", "ul", "li", "dd", "dt"})
+      (*t)[n] |= kClosesP;
+    for (const char* n : {"h1", "h2", "h3", "h4", "h5", "h6"}) (*t)[n] |= kClosesP | kHeading;
+    for (const char* n : {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"})
+      (*t)[n] |= kRawText;
+    for (const char* n : {"title", "style", "link", "meta", "base", "script"}) (*t)[n] |= kHeadOnly;
+    return t;
+  }();
+  auto it = table->find(tag);
+  return it == table->end() ? 0 : it->second;
 }
-bool IsHeading(const std::string& t) {
-  return t.size() == 2 && t[0] == 'h' && t[1] >= '1' && t[1] <= '6';
-}
-bool IsRawText(const std::string& t) {
-  return InList(t, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"});
-}
-bool IsHeadOnly(const std::string& t) {
-  return InList(t, {"title", "style", "link", "meta", "base", "script"});
-}
+
+bool ClosesParagraph(const std::string& tag) { return TagFlags(tag) & kClosesP; }
+bool IsHeading(const std::string& t) { return TagFlags(t) & kHeading; }
+bool IsRawText(const std::string& t) { return TagFlags(t) & kRawText; }
+bool IsHeadOnly(const std::string& t) { return TagFlags(t) & kHeadOnly; }
 
 struct TagAttr {
   std::string name;
