@@ -386,19 +386,29 @@ void VisitElements(Element* scope, int maxDepth, const std::function<bool(Elemen
     if (match(c)) {
       delivered.emplace_back(c);
       if (cb(c)) return;
-      if (TreeMutations() != before) {
-        std::vector<Ref<Element>> rest;
-        CollectMatches(scope, 1, maxDepth, match, rest);
-        for (Ref<Element>& r : rest) {
-          bool seen = false;
-          for (Ref<Element>& d : delivered) seen = seen || d.get() == r.get();
-          if (seen || !scope->IsAncestorOf(r.get())) continue;
-          if (cb(r.get())) return;
-        }
-        return;
-      }
+      if (TreeMutations() != before) break;
     }
     if (maxDepth == 0 || static_cast<int>(stack.size()) < maxDepth) stack.emplace_back(c, 0);
+  }
+  if (stack.empty()) return;
+  // The tree changed under the walk: match again, as often as a call changes it.
+  for (;;) {
+    const uint64_t now = TreeMutations();
+    std::vector<Ref<Element>> rest;
+    CollectMatches(scope, 1, maxDepth, match, rest);
+    bool changed = false;
+    for (Ref<Element>& r : rest) {
+      bool seen = false;
+      for (Ref<Element>& d : delivered) seen = seen || d.get() == r.get();
+      if (seen || !scope->IsAncestorOf(r.get())) continue;
+      delivered.push_back(r);
+      if (cb(r.get())) return;
+      if (TreeMutations() != now) {
+        changed = true;
+        break;
+      }
+    }
+    if (!changed) return;
   }
 }
 

@@ -184,3 +184,74 @@ TEST(Document, PaintsBackgroundsChecksAndPicturesInView) {
 }
 
 }  // namespace
+
+namespace {
+
+// A host that changes the document from inside a request, as a program's callback may.
+struct MeddlingHost : hl::ResourceHost {
+  hl::Document* doc = nullptr;
+  std::string action;
+  int requests = 0;
+  void RequestData(const std::u16string&, DataType, hl::Element* principal) override {
+    ++requests;
+    if (action == "reload" && requests == 1) {
+      const char page[] = "<p id=new>reloaded</p><img src=again.png>";
+      doc->Load(page, sizeof(page) - 1);
+    } else if (action == "delete" && principal) {
+      doc->DeleteElement(principal);
+    } else if (action == "append" && requests < 5) {
+      const char more[] = "<img src=more.png>";
+      doc->SetElementHtml(doc->body(), more, sizeof(more) - 1, 2);
+    }
+  }
+  std::shared_ptr<hl::Image> DecodeImage(const uint8_t*, size_t) override { return nullptr; }
+};
+
+TEST(Document, HostsMayChangeTheDocumentInsideRequests) {
+  for (const char* action : {"reload", "delete", "append"}) {
+    FakeMetrics fonts;
+    MeddlingHost host;
+    host.action = action;
+    hl::Document doc(fonts, &host);
+    host.doc = &doc;
+    const char page[] = "<style>@import url(a.css);</style><img id=i src=a.png><img src=b.png><p>text</p>";
+    doc.Load(page, sizeof(page) - 1);
+    doc.Layout(300);
+    EXPECT_GT(host.requests, 0) << action;
+    const std::string a = action;
+    if (a == "reload") {
+      EXPECT_EQ(hl::InnerText(doc.body()), u"reloaded");
+    } else if (a == "delete") {
+      EXPECT_EQ(DumpChildren(doc.body()), "<p>text</p>");
+    } else {
+      EXPECT_EQ(host.requests, 4) << "each new address asked for once";
+    }
+  }
+}
+
+TEST(Document, SelectionSurvivesCallbacksThatChangeTheTree) {
+  TestDoc t("<div id=list><p id=a>a</p><p id=b>b</p><p id=c>c</p><p id=d>d</p></div>");
+  std::vector<hl::Selector> sels;
+  ASSERT_TRUE(hl::ParseSelectorList("p", sels));
+  std::string seen;
+  hl::SelectElements(t.doc.root(), sels, [&](hl::Element* e) {
+    seen += hl::Utf16To8(*e->Id());
+    if (seen == "a") t.doc.DeleteElement(t.ById("b"));  // a later match goes away
+    if (seen == "ac") {
+      const char extra[] = "<p id=e>e</p>";
+      t.doc.SetElementHtml(t.ById("list"), extra, sizeof(extra) - 1, 2);
+    }
+    return false;
+  });
+  EXPECT_EQ(seen, "acde");
+
+  // Depth-limited visits see only the levels asked for.
+  std::string ids;
+  hl::VisitElements(t.ById("list")->parent(), 1, [](hl::Element*) { return true; }, [&](hl::Element* e) {
+    ids += e->Id() ? hl::Utf16To8(*e->Id()) : e->tag();
+    return false;
+  });
+  EXPECT_EQ(ids, "list");
+}
+
+}  // namespace
