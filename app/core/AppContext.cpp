@@ -12,15 +12,17 @@
 #include "UiMetrics.h"
 #include "VxDownloadMgr.h"
 
-#include <condition_variable>
+#include <windows.h>
+
 #include <mutex>
 
 namespace {
 
 std::mutex g_contextLock;
-std::condition_variable g_contextIdle;
 AppContext* g_context = nullptr;
 int g_contextRefs = 0;
+// Set while no thread holds the context.
+HANDLE g_contextIdle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 // Stands for the window library's module lock: process-wide, taken only for one-time creation.
 std::mutex g_moduleLock;
@@ -67,13 +69,24 @@ AppContext::AppContext() {
     g_context = this;
 }
 
-// Threads still holding a reference finish with the context before any member goes.
+// Threads still holding a reference finish with the context before any member goes. While
+// waiting, messages sent to this thread's windows are still answered: a holder may be blocked in
+// SendMessage to one of them.
 AppContext::~AppContext() {
     {
-        std::unique_lock<std::mutex> guard(g_contextLock);
+        std::lock_guard<std::mutex> guard(g_contextLock);
         if (g_context == this)
             g_context = nullptr;
-        g_contextIdle.wait(guard, [] { return g_contextRefs == 0; });
+    }
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(g_contextLock);
+            if (g_contextRefs == 0)
+                break;
+        }
+        MsgWaitForMultipleObjects(1, &g_contextIdle, FALSE, INFINITE, QS_SENDMESSAGE);
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     Teardown();
 }
@@ -118,7 +131,8 @@ AppContextRef::AppContextRef() {
     std::lock_guard<std::mutex> guard(g_contextLock);
     if (g_context) {
         ctx_ = g_context;
-        ++g_contextRefs;
+        if (++g_contextRefs == 1)
+            ResetEvent(g_contextIdle);
     }
 }
 
@@ -127,7 +141,7 @@ AppContextRef::~AppContextRef() {
         return;
     std::lock_guard<std::mutex> guard(g_contextLock);
     if (--g_contextRefs == 0)
-        g_contextIdle.notify_all();
+        SetEvent(g_contextIdle);
 }
 
 void SetAppContextTrace(AppContextTrace trace) {

@@ -160,6 +160,28 @@ TEST_F(ContextTest, DestructionWaitsForThreadsThatHoldTheContext) {
     CloseHandle(release);
 }
 
+// A holder blocked in SendMessage to a window of the destroying thread still gets its answer.
+TEST_F(ContextTest, DestructionAnswersMessagesSentByAHolder) {
+    auto* ctx = new AppContext();
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> answered{false};
+    std::thread worker([&] {
+        AppContextRef ref;
+        SetEvent(held);
+        Sleep(100);  // let the destruction start waiting
+        DWORD_PTR result = 0;
+        answered = SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
+    });
+    WaitForSingleObject(held, INFINITE);
+    delete ctx;
+    worker.join();
+    EXPECT_TRUE(answered.load());
+    EXPECT_EQ(Members(false), Reversed(kOrder));
+    DestroyWindow(window);
+    CloseHandle(held);
+}
+
 TEST_F(ContextTest, TheDeveloperWriterStopsWithTheContext) {
     WriteBytes(folder + L"debug.ini", "[Config]\nSaveCloud=1\n");
     {
