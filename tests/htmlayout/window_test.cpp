@@ -190,8 +190,9 @@ struct EngineTest : ::testing::Test {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"HlTestFrame";
     RegisterClassW(&wc);
-    frame = CreateWindowExW(0, L"HlTestFrame", L"engine test", WS_POPUP | WS_VISIBLE, 0, 0, 620, 420, nullptr,
-                            nullptr, GetModuleHandleW(nullptr), nullptr);
+    // Topmost and away from the corner where other tests' windows open: one test reads the screen.
+    frame = CreateWindowExW(WS_EX_TOPMOST, L"HlTestFrame", L"engine test", WS_POPUP | WS_VISIBLE, 640, 560, 620,
+                            420, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   }
   static void TearDownTestSuite() {
     DestroyWindow(frame);
@@ -470,11 +471,20 @@ TEST_F(EngineTest, WheelAndScrollToView) {
   SendMessageW(view, WM_MOUSEWHEEL, MAKEWPARAM(0, 100 * WHEEL_DELTA), MAKELPARAM(10, 10));
   EXPECT_EQ(GetScrollPos(view, SB_VERT), 0);
 
+  // The scroll bar: a page down moves by the client height, the thumb to any position.
+  RECT client;
+  GetClientRect(view, &client);
+  SendMessageW(view, WM_VSCROLL, SB_PAGEDOWN, 0);
+  EXPECT_EQ(GetScrollPos(view, SB_VERT), client.bottom);
+  SendMessageW(view, WM_VSCROLL, SB_BOTTOM, 0);
+  EXPECT_EQ(GetScrollPos(view, SB_VERT), 2120 - client.bottom);
+  EXPECT_EQ(Grab(view).Find(0x00FFFF).bottom, client.bottom);
+  SendMessageW(view, WM_VSCROLL, SB_TOP, 0);
+  EXPECT_EQ(GetScrollPos(view, SB_VERT), 0);
+
   // As the update dialog scrolls its progress line into view.
   EXPECT_EQ(HTMLayoutScrollToView(Select("#loading"), HL_SCROLL_SMOOTH), HL_OK);
   RECT loading = Grab(view).Find(0x00FFFF);
-  RECT client;
-  GetClientRect(view, &client);
   EXPECT_EQ(loading.bottom, client.bottom);
   EXPECT_EQ(HTMLayoutScrollToView(Select("#band"), HL_SCROLL_TO_TOP), HL_OK);
   EXPECT_EQ(Grab(view).Find(0xFF00FF).top, 0);
