@@ -141,6 +141,18 @@ struct Stager {
         releaseHigh();
         put(c);
     }
+    void bytes(const char* p, size_t count) {
+        releaseHigh();
+        while (count) {
+            size_t k = (size_t)(kStageSize - n);
+            if (k > count) k = count;
+            memcpy(stage + n, p, k);
+            n += (int)k;
+            p += k;
+            count -= k;
+            if (n == kStageSize) flushStage();
+        }
+    }
     // A surrogate pair becomes one four-byte sequence; a lone half is still written on its own.
     void codePoint(uint32_t cp) {
         if (pendingHigh && cp >= 0xDC00 && cp <= 0xDFFF) {
@@ -192,6 +204,18 @@ bool readString(JsonParseSource* s, Scratch* out) {
     Stager st;
     st.out = out;
     for (;;) {
+        // Plain bytes are taken from the read buffer in runs; the staging result is the same as
+        // taking them one by one.
+        if (!s->pushback && s->position < s->fill) {
+            const char* p = s->buffer + s->position;
+            const char* end = s->buffer + s->fill;
+            const char* q = p;
+            while (q < end && *q != '"' && *q != '\\' && *q != (char)0xFF) ++q;
+            if (q != p) {
+                st.bytes(p, (size_t)(q - p));
+                s->position += (int32_t)(q - p);
+            }
+        }
         int c = nextChar(s);
         if (c == kEnd) return false;
         if (c == '"') return st.finish();
@@ -215,14 +239,7 @@ bool readString(JsonParseSource* s, Scratch* out) {
     }
 }
 
-JsonValue* stringValue(const Scratch& text) {
-    char* copy = (char*)malloc(text.length + 1);
-    if (!copy) return nullptr;
-    memcpy(copy, text.data, text.length + 1);
-    JsonValue* v = jsonNewOwnedString(copy, (int)text.length, (int)text.length);
-    if (!v) free(copy);
-    return v;
-}
+JsonValue* stringValue(const Scratch& text) { return jsonNewString(text.data, text.length, text.length); }
 
 inline bool isNumberChar(int c) {
     return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
@@ -232,7 +249,16 @@ JsonValue* readNumber(JsonParseSource* s, Frame* f) {
     Scratch& t = f->text;
     t.clear();
     int c;
-    while (isNumberChar(c = nextChar(s))) {
+    for (;;) {
+        if (!s->pushback && s->position < s->fill) {  // a run of number characters at once
+            const char* p = s->buffer + s->position;
+            const char* end = s->buffer + s->fill;
+            const char* q = p;
+            while (q < end && isNumberChar(*q)) ++q;
+            if (q != p && !t.append(p, (size_t)(q - p))) return nullptr;
+            s->position += (int32_t)(q - p);
+        }
+        if (!isNumberChar(c = nextChar(s))) break;
         char ch = (char)c;
         if (!t.append(&ch, 1)) return nullptr;
     }

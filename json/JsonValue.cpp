@@ -8,9 +8,14 @@ namespace {
 
 const uint32_t kArrayStep = 16;
 const uint32_t kMaxMembers = 0x3FFFFFF0;  // the pointer buffer's size still fits 32 bits
+const size_t kMaxText = 0x7FFFFFF0;
 const char kEmptyText[] = "";
 
 bool isType(const JsonValue* v, int type) { return v && v->type == type; }
+
+// A string's first text lives in the node's own block; only a longer text assigned later has a
+// buffer of its own.
+bool hasOwnTextBuffer(const JsonValue* v) { return v->u.string.text != (const char*)(v + 1); }
 
 bool getAs(JsonValue* v, int type, JsonValue** out) {
     bool ok = isType(v, type);
@@ -54,7 +59,7 @@ bool arrayInsertAt(JsonValue* a, uint32_t pos, JsonValue* member) {
 void freeVisit(int event, JsonValue* v) {
     switch (event) {
     case JSON_ENTER:
-        if (v->type == JSON_STRING) free(v->u.string.text);
+        if (v->type == JSON_STRING && hasOwnTextBuffer(v)) free(v->u.string.text);
         break;
     case JSON_LEAVE:
         if (v->type == JSON_ARRAY)
@@ -88,12 +93,18 @@ JsonValue* jsonNewValue(int type) {
     return v;
 }
 
-JsonValue* jsonNewOwnedString(char* text, int length, int capacity) {
-    JsonValue* v = jsonNewValue(JSON_STRING);
+JsonValue* jsonNewString(const char* text, size_t length, size_t capacity) {
+    if (capacity > kMaxText) return nullptr;
+    JsonValue* v = (JsonValue*)malloc(sizeof(JsonValue) + capacity + 1);
     if (!v) return nullptr;
-    v->u.string.text = text;
-    v->u.string.length = length;
-    v->u.string.capacity = capacity;
+    memset(v, 0, sizeof(JsonValue));
+    v->type = JSON_STRING;
+    char* inlineText = (char*)(v + 1);
+    if (length) memcpy(inlineText, text, length);
+    inlineText[length] = 0;
+    v->u.string.text = inlineText;
+    v->u.string.length = (int32_t)length;
+    v->u.string.capacity = (int32_t)capacity;
     return v;
 }
 
@@ -149,15 +160,7 @@ JsonValue* newNumberValue(double d) {
 JsonValue* newStringValue(const char* text, int len) {
     if (len < 0) return nullptr;
     size_t length = text ? (len ? (size_t)len : strlen(text)) : 0;
-    size_t capacity = text ? length : (size_t)len;
-    if (capacity > 0x7FFFFFFE) return nullptr;
-    char* buffer = (char*)malloc(capacity + 1);
-    if (!buffer) return nullptr;
-    if (length) memcpy(buffer, text, length);
-    buffer[length] = 0;
-    JsonValue* v = jsonNewOwnedString(buffer, (int)length, (int)capacity);
-    if (!v) free(buffer);
-    return v;
+    return jsonNewString(text, length, text ? length : (size_t)len);
 }
 
 JsonValue* newArrayValue(void) { return jsonNewValue(JSON_ARRAY); }
@@ -199,7 +202,7 @@ int getStringLength(JsonValue* v) { return isType(v, JSON_STRING) ? v->u.string.
 bool assignString(JsonValue* v, const char* text, int len) {
     if (!isType(v, JSON_STRING) || !text || len < 0) return false;
     size_t length = len ? (size_t)len : strlen(text);
-    if (length > 0x7FFFFFFE) return false;
+    if (length > kMaxText) return false;
     char* old = v->u.string.text;
     if (length <= (size_t)v->u.string.capacity) {
         memmove(old, text, length);
@@ -207,7 +210,7 @@ bool assignString(JsonValue* v, const char* text, int len) {
         char* buffer = (char*)malloc(length + 1);
         if (!buffer) return false;
         memcpy(buffer, text, length);
-        free(old);
+        if (hasOwnTextBuffer(v)) free(old);
         v->u.string.text = buffer;
         v->u.string.capacity = (int32_t)length;
     }

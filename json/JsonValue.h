@@ -58,7 +58,9 @@ struct JsonValue {
 };
 
 JsonValue* jsonNewValue(int type);
-JsonValue* jsonNewOwnedString(char* text, int length, int capacity);
+// A string node with its text in the same block: length bytes of text (may be null) and room for
+// capacity bytes, terminated.
+JsonValue* jsonNewString(const char* text, size_t length, size_t capacity);
 bool jsonArrayAppend(JsonValue* array, JsonValue* member);
 bool jsonIsContainer(const JsonValue* v);
 
