@@ -54,6 +54,16 @@ std::string hex(Rng& r, int digits) {
 
 std::string quote(const std::string& s) { return "\"" + s + "\""; }
 
+// A site's description: words, CJK text and a few escapes, about 200 bytes.
+std::string intro(Rng& r) {
+    std::string t;
+    while (t.size() < 180) {
+        t += r.below(3) ? word(r, 1 + r.below(3)) : cjk(r, 1 + r.below(4));
+        t += r.below(12) ? " " : "\\n";
+    }
+    return t + "\\\"" + word(r, 2) + "\\\"";
+}
+
 std::string siteCatalogue(Rng& r) {
     std::string t = "{\"version\":20231108,\"updated\":1699430400123,\"service\":\"catalogue\",\"sites\":[";
     for (int i = 0; i < 5000; ++i) {
@@ -63,7 +73,8 @@ std::string siteCatalogue(Rng& r) {
              quote(word(r, 2) + "_" + std::to_string(i)) + ",\"version\":" + std::to_string(1 + r.below(40)) +
              ",\"enabled\":" + (r.below(5) ? "true" : "false") + ",\"rating\":" + std::to_string(r.below(100)) + "." +
              std::to_string(r.below(10)) + ",\"name\":" + quote(cjk(r, 2 + r.below(3)) + " " + word(r, 1)) +
-             ",\"languages\":[\"zh\",\"en\"],\"search\":" + (r.below(2) ? "null" : quote("/search?q=%s&p=%d")) + "}";
+             ",\"languages\":[\"zh\",\"en\"],\"search\":" + (r.below(2) ? "null" : quote("/search?q=%s&p=%d")) +
+             ",\"intro\":" + quote(intro(r)) + "}";
     }
     return t + "]}";
 }
