@@ -283,7 +283,7 @@ bool valueDetachFromParent(JsonValue* v) {
 }
 
 bool valueGetParentInfo(JsonValue* v, void* out[2]) {
-    if (!v || !v->parent) return false;
+    if (!v || !v->parent || !out) return false;
     out[0] = v->parent;
     out[1] = v->parent->type == JSON_ARRAY ? (void*)(intptr_t)v->slot.index : (void*)v->slot.entry;
     return true;
