@@ -9,12 +9,12 @@ search.php, commit_stat.php, client_ad.php) and serves "/", "/recommended.html" 
 "/site_list.html". The demo comic site (default port 8161) serves the comics of DATA/site.json.
 Port 0 lets the system choose. Once both listen, one JSON line goes to standard output:
 {"service": PORT, "site": PORT} (plus "lifeline" with --lifeline); --port-file writes the same
-object to FILE (whole, then renamed into place) and sends standard input and output to /dev/null,
-for a parent that cannot read them (a test under Wine).
+object to FILE (whole, then renamed into place) and sends standard input, output and error to
+/dev/null, for a parent that cannot read them (a test under Wine).
 
 --lifeline adds a third port; the servers stop when the one connection to it closes, or when
-nothing connects within 60 s. --max-seconds stops them after that time. Request lines go to
-standard error, or to FILE with --log, unless --quiet.
+nothing connects within 60 s. --max-seconds stops them after that time. Request lines and
+faults of the server go to standard error, or to FILE with --log; --quiet drops request lines.
 
 --test-control enables the test-only endpoints under "/__control/" on the service port (GET or
 POST, parameters in the query or an urlencoded body; answers are JSON). Without it they are 404.
@@ -80,6 +80,7 @@ class State:
         self.sessions = set()
         self._cache = {}
         self.log_file = None
+        self.fault_file = sys.stderr
 
     def _load(self, name):
         with open(os.path.join(self.data_dir, name), encoding="utf-8") as f:
@@ -221,11 +222,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             try:
                 reply = (api.handle if req.server == "service" else demosite.handle)(state, req)
             except Exception:  # a fault of ours must still answer
-                traceback.print_exc()
+                traceback.print_exc(file=state.fault_file)
                 reply = Reply(500, b"internal error")
             if rule:
                 apply_rule(rule, reply)
-        entry["status"] = reply.status
+        with state.lock:
+            entry["status"] = reply.status
         self.send(reply)
 
     def send(self, reply):
@@ -282,6 +284,8 @@ def control(state, req, url, rfile):
                     "set_headers": [tuple(h.split(":", 1)) for h in params.get("set_header", []) if ":" in h],
                     "del_headers": params.get("del_header", []),
                     "count": int(one("count")) if one("count") else None}
+            if rule["count"] is not None and rule["count"] < 1:
+                raise ValueError("count must be 1 or more")
         except ValueError as e:
             return json_reply({"error": str(e)}, 400)
         with state.lock:
@@ -346,8 +350,10 @@ def main(argv=None):
     a = p.parse_args(argv)
 
     state = State(a.data, a.test_control)
+    out = open(a.log, "a", encoding="utf-8") if a.log else sys.stderr
+    state.fault_file = out
     if not a.quiet:
-        state.log_file = open(a.log, "a", encoding="utf-8") if a.log else sys.stderr
+        state.log_file = out
     service = Server(a.port, "service", state)
     site = Server(a.site_port, "site", state)
     state.service_root = "http://127.0.0.1:%d" % service.server_address[1]
@@ -374,7 +380,7 @@ def main(argv=None):
     text = json.dumps(ports)
     if a.port_file:
         devnull = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1) if a.log or a.quiet else (0, 1, 2):
+        for fd in (0, 1, 2):
             os.dup2(devnull, fd)
         tmp = a.port_file + ".tmp"
         with open(tmp, "w") as f:

@@ -404,6 +404,7 @@ class Control(unittest.TestCase):
         self.assertEqual(fetch(svc.service + "/")[0], 200)
         self.assertEqual(fetch(svc.site + "/")[0], 500)
         self.assertEqual(fetch(svc.service + "/__control/fail?status=500")[0], 400)
+        self.assertEqual(fetch(svc.service + "/__control/fail?path=/&count=0")[0], 400)
 
     def test_request_log(self):
         fetch(svc.service + "/v2/config.php?lang=zh-cn", headers={"Vellix-Version": "2.5.0.35"})
