@@ -15,7 +15,8 @@ from common import Reply, json_reply  # noqa: E402
 
 PROGRAM_VERSION = "2.5.0.35"
 
-# Error-Info texts: the program shows them as they are where they are no language key.
+# Error-Info is looked up as a message key and shown as it is when no key matches, and the update
+# check shows it as it is: plain sentences serve both.
 NO_SCRIPT = "No script is available for this site."
 
 
