@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -563,6 +564,54 @@ TEST(Entry, StackIsRestoredOnEveryPath)
         ASSERT_EQ(8, probe->CallFunction("Vellix_BeforeNavigate", "a", "return 1", 0));
     }
     EXPECT_EQ("[\"number\",3]", Probe(probe.get(), "return 1 + 2"));
+}
+
+// The lock lets the thread that holds it in again, so only another thread shows a lock left behind.
+DWORD WINAPI TakeLock(void* script)
+{
+    static_cast<Vellix::Script*>(script)->LacksParseImages();
+    return 0;
+}
+
+// True when another thread gets the script's lock within five seconds.
+bool LockFreeForOtherThreads(Vellix::Script* script)
+{
+    HANDLE thread = CreateThread(nullptr, 0, TakeLock, script, 0, nullptr);
+    if (!thread)
+        return false;
+    bool done = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return done;
+}
+
+TEST(Entry, EarlyWaysOutFreeTheLock)
+{
+    Vellix::Script* script = LoadPlain("NotAFunction = 1 function Fails() error('x') end");
+    ASSERT_TRUE(script);
+    script->AllowFunction("NotAFunction");
+    script->AllowFunction("Fails");
+    Recorder recorder;
+    StrSink sink;
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        int code;
+    };
+    const Case cases[] = {
+        {"no image entry point", [&] { return script->ParseImages(&sink, "u", &recorder); }, 4},
+        {"hook that is not a function", [&] { return script->CallFunction("NotAFunction", "a", "d", 0); }, 6},
+        {"hook that fails", [&] { return script->CallFunction("Fails", "a", "d", 0); }, 1},
+        {"missing entry point", [&] { return script->ParseInfo(&sink, "u", "t", 0); }, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.code, c.call()) << c.what;
+        if (!LockFreeForOtherThreads(script)) {
+            // The thread still waiting for the lock would use the script after its release.
+            ADD_FAILURE() << "the lock stayed held after the " << c.what;
+            return;
+        }
+    }
+    VxReleaseScript(&script);
 }
 
 // ---------------------------------------------------------------------------------------------
