@@ -59,7 +59,7 @@ bool ReadWhole(const std::wstring& path, std::string& out)
 
 }  // namespace
 
-bool TestServer::Start(std::string* error)
+bool TestServer::Start(std::string* error, bool keepLog)
 {
     auto fail = [error](const std::string& why) {
         if (error) *error = why;
@@ -72,17 +72,21 @@ bool TestServer::Start(std::string* error)
 
     static LONG counter = 0;
     char name[128];
-    std::snprintf(name, sizeof name, "/tmp/vellix-testserver-%lu-%lu-%ld.json", GetCurrentProcessId(), GetTickCount(),
+    std::snprintf(name, sizeof name, "/tmp/vellix-testserver-%lu-%lu-%ld", GetCurrentProcessId(), GetTickCount(),
                   InterlockedIncrement(&counter));
-    const std::string portFile = name;
+    const std::string portFile = std::string(name) + ".json";
+    const std::string logFile = std::string(name) + ".log";
     const char* pythonEnv = std::getenv("VELLIX_PYTHON");
     const std::string python = pythonEnv && *pythonEnv ? pythonEnv : "/usr/bin/python3";
     std::wstring dosPython, dosPortFile;
-    if (!ToDosName(python, dosPython) || !ToDosName(portFile, dosPortFile))
+    if (!ToDosName(python, dosPython) || !ToDosName(portFile, dosPortFile) ||
+        (keepLog && !ToDosName(logFile, logFile_)))
         return fail("wine_get_dos_file_name is missing: the test server needs Wine");
 
     std::wstring command = L"\"" + dosPython + L"\" \"" + Widen(VX_TESTSERVER_SCRIPT) + L"\" --port-file \"" +
                            Widen(portFile) + L"\"";
+    if (keepLog)
+        command += L" --log \"" + Widen(logFile) + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -121,6 +125,15 @@ void TestServer::Stop()
     closesocket(static_cast<SOCKET>(lifeline_));
     lifeline_ = ~0ull;
     WSACleanup();
+    if (!logFile_.empty()) DeleteFileW(logFile_.c_str());
+    logFile_.clear();
+}
+
+std::string TestServer::Log() const
+{
+    std::string text;
+    if (!logFile_.empty()) ReadWhole(logFile_, text);
+    return text;
 }
 
 std::string TestServer::Url(const std::string& path) const
