@@ -30,6 +30,8 @@ Endpoints of the http port (any method; query parameters in brackets):
   /status/N                    status N with a short body
   /noreason                    "HTTP/1.1 200" without a reason phrase
   /slow [ms]                   answers 200 "slow" after ms milliseconds (default 1000)
+  /gather/N [group, ms]        waits until N requests of the group are in flight at once (at most
+                               ms, default 5000), then answers "together", or "alone" on time-out
   /hang                        reads the request and never answers
   /stall/N                     announces N bytes, sends half, then never sends the rest
   /short/N                     announces N bytes, sends half, then closes the connection
@@ -63,6 +65,8 @@ import urllib.parse
 import zlib
 
 stopping = threading.Event()
+_gather = {}  # group -> number of requests that arrived
+_gather_cond = threading.Condition()
 _cache = {}
 _cache_lock = threading.Lock()
 
@@ -87,6 +91,20 @@ def text_bytes(n, seed):
     while len(out) < n:
         out += rnd.choice(words) + b" "
     return bytes(out[:n])
+
+
+def gather(group, n, ms):
+    """True when n requests of the group were in flight together within ms milliseconds."""
+    deadline = time.monotonic() + ms / 1000.0
+    with _gather_cond:
+        _gather[group] = _gather.get(group, 0) + 1
+        _gather_cond.notify_all()
+        while _gather[group] < n and not stopping.is_set():
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return False
+            _gather_cond.wait(min(left, 0.2))
+        return _gather[group] >= n
 
 
 def md5(data):
@@ -211,6 +229,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif head == "slow":
             stopping.wait(int(arg("ms", "1000")) / 1000.0)
             self.reply(200, b"slow")
+        elif head == "gather":
+            self.reply(200, b"together" if gather(arg("group"), number(1), int(arg("ms", "5000"))) else b"alone")
         elif head == "hang":
             self.wait_forever()
         elif head in ("stall", "short"):

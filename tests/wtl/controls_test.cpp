@@ -368,7 +368,19 @@ TEST(TabView, ContextMenuHook) {
   EXPECT_EQ(run.tabs.menuPoint.x, corner.x);
   EXPECT_EQ(run.tabs.menuPoint.y, corner.y);
 
+  // Shift+F10 in the active page (the strip never has the focus): the page passes it up.
+  run.tabs.menuPage = -2;
+  run.tabs.SetActivePage(0);
+  HWND first = run.tabs.GetPageHWND(0);
+  SendMessageW(first, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(first), -1);
+  EXPECT_EQ(run.tabs.menuPage, 0);
+  // A right click inside a page is the page's own business.
+  run.tabs.menuPage = -2;
+  SendMessageW(run.tabs.m_hWnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(first), MAKELPARAM(on.x, on.y));
+  EXPECT_EQ(run.tabs.menuPage, -2);
+
   // Off every tab: no menu.
+  run.tabs.menuPage = -2;
   run.tabs.menuPage = -2;
   RECT rc;
   GetWindowRect(strip, &rc);
