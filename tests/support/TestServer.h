@@ -4,6 +4,8 @@
 // TearDownTestSuite (or by the process ending, whichever comes first).
 #pragma once
 
+#include "ServerLauncher.h"
+
 #include <string>
 
 namespace vxtest {
@@ -20,7 +22,6 @@ public:
     TestServer() = default;
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
-    ~TestServer() { Stop(); }
 
     // False with a reason in error when the server did not come up within a few seconds.
     bool Start(std::string* error);
@@ -33,7 +34,7 @@ public:
 
 private:
     TestServerPorts ports_;
-    unsigned long long lifeline_ = ~0ull;  // SOCKET
+    ServerProcess process_;
 };
 
 }  // namespace vxtest
