@@ -4,6 +4,7 @@
 #include <AppDatabase.h>
 #include <JsonUtil.h>
 #include <ScriptCatalog.h>
+#include <ScriptManager.h>
 #include <ServiceApi.h>
 #include <Tessara.h>
 
@@ -97,6 +98,7 @@ ServiceRun::ServiceRun() : context_(new AppContext()) {
 }
 
 ServiceRun::~ServiceRun() {
+    context_->Scripts().ReleaseAll();
     context_.reset();
 }
 

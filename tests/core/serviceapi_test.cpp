@@ -4,6 +4,7 @@
 
 #include <JsonUtil.h>
 #include <ScriptCatalog.h>
+#include <ScriptManager.h>
 #include <ServiceApi.h>
 #include <Tessara.h>
 #include <common/Url.h>
@@ -104,6 +105,26 @@ TEST(ServiceApi, SearchKinds) {
         bool found = answer->Body().find("yuexia") != std::string::npos;
         EXPECT_EQ(found, c.byName || !c.byAuthor) << c.kind << answer->Body();
     }
+}
+
+TEST(ServiceApi, TheScriptAnswerIsReadOnce) {
+    Service().Control("reset");
+    std::unique_ptr<Answer> answer = Fetch(ScriptUrl(DemoKey()));
+    ASSERT_TRUE(answer->response);
+    ScriptFetchResult result(*answer->response);
+    EXPECT_TRUE(result.error.empty());
+    EXPECT_FALSE(result.body.empty());
+    ScriptInfo info = ReadScriptInfo(result.info, result.body.size());
+    EXPECT_EQ(info.size, result.body.size());
+    EXPECT_FALSE(info.adults);
+    EXPECT_EQ(info.version, 3);
+
+    answer = Fetch(ScriptUrl(CatalogueKey("missing.vellix-demo.test")));
+    ASSERT_TRUE(answer->response);
+    ScriptFetchResult missing(*answer->response);
+    EXPECT_EQ(missing.error, "No script is available for this site.");
+    EXPECT_TRUE(missing.body.empty());
+    EXPECT_TRUE(missing.info.empty());
 }
 
 TEST(ServiceApi, ScriptInfoFallbacks) {
