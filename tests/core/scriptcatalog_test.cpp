@@ -2,7 +2,9 @@
 // main window, the saved copy of a developer run, and whether a host has a script at all.
 #include "ServiceTestSupport.h"
 
+#include <JsonUtil.h>
 #include <ScriptCatalog.h>
+#include <Tessara.h>
 #include <common/CodePage.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,54 @@ const char kSites[] = R"({"v": {
     "b2d4cd2858ff3eb9db58bdbdaa906e21": "9",
     "415290769594460e2e485922904f345d": 2.8,
     "67b3dba8bc6778101892eb77249db32e": 4}})";  // b.c, c, x.y (not a number), y, host
+
+TEST(JsonAccessors, OnlyAMemberOfTheRightTypeIsRead) {
+    JsonValue* dict = ParseJsonText(R"({"s": "text", "e": "", "n": -2.7, "i": 7, "b": false,
+                                        "a": [{"k": 1}, 2, {"k": 3}], "z": null})");
+    ASSERT_NE(dict, nullptr);
+    std::string text = "kept";
+    EXPECT_TRUE(JsonGetStringMember(dict, "s", text));
+    EXPECT_EQ(text, "text");
+    EXPECT_TRUE(JsonGetStringMember(dict, "e", text));
+    EXPECT_EQ(text, "");
+    text = "kept";
+    for (const char* other : {"n", "b", "a", "z", "missing"})
+        EXPECT_FALSE(JsonGetStringMember(dict, other, text)) << other;
+    EXPECT_EQ(text, "kept");
+
+    int number = 99;
+    EXPECT_TRUE(JsonGetNumberMember(dict, "n", number));
+    EXPECT_EQ(number, -2);  // truncated
+    EXPECT_TRUE(JsonGetNumberMember(dict, "i", number));
+    EXPECT_EQ(number, 7);
+    EXPECT_FALSE(JsonGetNumberMember(dict, "s", number));
+    bool flag = true;
+    EXPECT_TRUE(JsonGetBooleanMember(dict, "b", flag));
+    EXPECT_FALSE(flag);
+    EXPECT_FALSE(JsonGetBooleanMember(dict, "i", flag));
+
+    JsonValue* array = nullptr;
+    EXPECT_FALSE(JsonGetArrayValue(dict, "s", array));
+    ASSERT_TRUE(JsonGetArrayValue(dict, "a", array));
+    struct Case {
+        int index;
+        bool found;
+        int k;
+    } cases[] = {{0, true, 1}, {1, false, 0}, {2, true, 3}, {-1, true, 3}, {3, false, 0}, {-2, false, 0}};
+    for (const Case& c : cases) {
+        JsonValue* member = nullptr;
+        EXPECT_EQ(JsonGetArrayMember(array, c.index, member), c.found) << c.index;
+        int k = 0;
+        JsonGetNumberMember(member, "k", k);
+        EXPECT_EQ(k, c.k) << c.index;
+    }
+    JsonValue* member = nullptr;
+    EXPECT_FALSE(JsonGetArrayMember(dict, 0, member)) << "not an array";
+    EXPECT_FALSE(JsonGetStringMember(nullptr, "s", text));
+    deleteValue(&dict);
+    EXPECT_EQ(ParseJsonText(""), nullptr);
+    EXPECT_EQ(ParseJsonText("{broken"), nullptr);
+}
 
 TEST(ScriptCatalog, FindSiteTriesTheHostAndItsSuffixesLongestFirst) {
     ScriptCatalog catalog;
