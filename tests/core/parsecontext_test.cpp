@@ -295,6 +295,38 @@ TEST_F(ParseContextTest, BeforeNavigate) {
     EXPECT_EQ(desktop, Service().SiteUrl("/comic/kite.html"));
 }
 
+TEST_F(ParseContextTest, TheServicesScriptIsSharedAndAsksForANewerProgram) {
+    ASSERT_TRUE(context.LoadCatalogue());
+    ScriptManager& manager = context->Scripts();
+    const std::string host = "future.vellix-demo.test";
+    std::unique_ptr<Answer> answer = Fetch(ScriptUrl(CatalogueKey(host)));
+    ScriptFetchResult result(*answer->response);
+    result.host = host;
+    result.key = CatalogueKey(host);
+    Vellix::Script* future = nullptr;
+    ASSERT_EQ(manager.LoadDownloaded(result, future), kScriptLoaded);
+    {
+        CParseContext parse;
+        parse.SetSharedScript(future, manager.Lifetimes());
+        std::string version;
+        EXPECT_TRUE(parse.CheckVersion(version));
+        EXPECT_EQ(version, "3.0.0.0");
+    }
+    // The context is gone, the manager's script stays.
+    EXPECT_EQ(manager.GetLoaded(host), future);
+    Vellix::StrObject example;
+    EXPECT_TRUE(future->GetExample(&example));
+    EXPECT_EQ(example.text, "http://future.vellix-demo.test/comic/1.html");
+
+    // The same script loaded by the context itself is never asked.
+    WriteBytes(context.Folder() + L"future.vxpkg", result.body);
+    CParseContext own;
+    ASSERT_TRUE(own.LoadScriptMemory(context.Folder() + L"future.vxpkg"));
+    std::string version = "none";
+    EXPECT_FALSE(own.CheckVersion(version));
+    EXPECT_EQ(version, "none");
+}
+
 TEST_F(ParseContextTest, ThePageRequest) {
     auto parse = Local(true);
     const std::string page = Service().SiteUrl("/comic/harbor.html");
