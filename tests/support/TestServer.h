@@ -4,6 +4,8 @@
 // SetUpTestSuite, stopped in TearDownTestSuite (or by the process ending, whichever comes first).
 #pragma once
 
+#include "ServerLauncher.h"
+
 #include <string>
 
 namespace vxtest {
@@ -36,8 +38,8 @@ public:
 
 private:
     TestServerPorts ports_;
+    ServerProcess process_;
     std::wstring logFile_;  // DOS name
-    unsigned long long lifeline_ = ~0ull;  // SOCKET
 };
 
 }  // namespace vxtest
