@@ -154,10 +154,12 @@ bool CParseContext::LoadScriptMemory(const std::wstring& path) {
 }
 
 bool CParseContext::CheckVersion(std::string& version) {
-    if (!script || !shared)
+    if (!shared)
         return false;
     Vellix::StrObject wanted;
-    if (!script->CheckVersion(&wanted))
+    bool newer = false;
+    UseScript([&](Vellix::Script* s) { newer = s->CheckVersion(&wanted); });
+    if (!newer)
         return false;
     version = wanted.text;
     return true;
@@ -171,7 +173,9 @@ void CParseContext::BeforeNavigate(std::string& address) {
     if (result != Vellix::kScriptHookTrue)
         return;
     Vellix::StrObject current;
-    if (script->GetString("CurrentURL", &current) == 0)
+    int got = -1;
+    UseScript([&](Vellix::Script* s) { got = s->GetString("CurrentURL", &current); });
+    if (got == 0)
         address = current.text;
 }
 
@@ -202,17 +206,17 @@ int CParseContext::StartPageRequest(const std::string& address, Orvane::OvReques
 }
 
 bool CParseContext::ReadPage(const Orvane::OvResponse& response, std::string& text) {
-    if (script) {
+    UseScript([&](Vellix::Script* s) {
         for (unsigned i = 0; i < response.GetCookieCount(); ++i) {
             std::string value;
             Orvane::OvStringFetcher<char> sink(value);
             CookieRecord record;
             if (response.GetCookie(i, sink) && ParseSetCookie(record, value)) {
                 for (const auto& cookie : record.cookies)
-                    script->SetCookie(cookie.first.c_str(), cookie.second.c_str());
+                    s->SetCookie(cookie.first.c_str(), cookie.second.c_str());
             }
         }
-    }
+    });
     if (response.GetState() != kStateComplete || response.GetStatusCode() != 200)
         return false;
     Orvane::OvStringFetcher<char> sink(text);
@@ -221,40 +225,51 @@ bool CParseContext::ReadPage(const Orvane::OvResponse& response, std::string& te
 
 std::string CParseContext::GetCookies() {
     Vellix::StrObject text;
-    if (script)
-        script->GetCookies(&text);
+    UseScript([&](Vellix::Script* s) { s->GetCookies(&text); });
     return text.text;
 }
 
 std::string CParseContext::GetExample() {
     Vellix::StrObject text;
-    if (script)
-        script->GetExample(&text);
+    UseScript([&](Vellix::Script* s) { s->GetExample(&text); });
     return text.text;
 }
 
 std::string CParseContext::GetLastError() {
     Vellix::StrObject text;
-    if (script)
-        script->GetLastError(&text);
+    UseScript([&](Vellix::Script* s) { s->GetLastError(&text); });
     return text.text;
+}
+
+// The manager may release its scripts (the main window going away) while a context still names
+// one: every use goes through here, keeps the script whole meanwhile, and none comes after the
+// release. False when there is no script to use.
+bool CParseContext::UseScript(const std::function<void(Vellix::Script*)>& use) {
+    if (!script)
+        return false;
+    std::unique_ptr<ScriptUse> guard;
+    if (shared && lifetimes_) {
+        guard.reset(new ScriptUse(lifetimes_, script));
+        if (!*guard)
+            return false;
+    }
+    use(script);
+    return true;
 }
 
 // Runs one call into the script, which a script of the manager's stays loaded for; -1 when there
 // is no script to run. A script error goes to the log.
 int CParseContext::RunEntry(const std::function<int(Vellix::MemObject*)>& entry, std::string& text) {
-    if (!script)
-        return -1;
-    std::unique_ptr<ScriptUse> use;
-    if (shared && lifetimes_) {
-        use.reset(new ScriptUse(lifetimes_, script));
-        if (!*use)
-            return -1;
-    }
+    int result = -1;
     Vellix::StrObject sink;
-    int result = entry(&sink);
-    if (result == Vellix::kScriptError)
-        Brimholt::Log << GetLastError() << std::endl;
+    UseScript([&](Vellix::Script* s) {
+        result = entry(&sink);
+        if (result == Vellix::kScriptError) {
+            Vellix::StrObject error;
+            s->GetLastError(&error);
+            Brimholt::Log << error.text << std::endl;
+        }
+    });
     text.swap(sink.text);
     return result;
 }

@@ -89,6 +89,7 @@ public:
 
 private:
     int RunEntry(const std::function<int(Vellix::MemObject*)>& entry, std::string& text);
+    bool UseScript(const std::function<void(Vellix::Script*)>& use);
 
     std::shared_ptr<ScriptLifetimes> lifetimes_;  // of a shared script
 };

@@ -128,6 +128,8 @@ TEST(ComicRoad, FromAPastedAddressToTheImagesOfAVolume) {
     // The grab worker lists the images while the main window goes away and releases the scripts:
     // the script stays whole until the worker is out of it.
     Service().Control("fail", {{"path", "/comic/harbor/vol-2.html"}, {"delay_ms", "800"}});
+    const std::string cookies = parse->GetCookies();
+    EXPECT_NE(cookies.find("vx_session="), std::string::npos) << cookies;
     Notes notes;
     JsonValue* images = nullptr;
     bool listed = false;
@@ -146,9 +148,11 @@ TEST(ComicRoad, FromAPastedAddressToTheImagesOfAVolume) {
     EXPECT_EQ(Member(first, "ref"), volumeUrl);
     EXPECT_EQ(notes.lines[1], "URL:" + image);
     deleteValue(&images);
+    // Released: the context no longer reaches the script.
+    EXPECT_EQ(parse->GetCookies(), "");
+    EXPECT_EQ(parse->GetLastError(), "");
 
     // The image answers with the referer from the list and the cookies of the page.
-    const std::string cookies = parse->GetCookies();
     std::unique_ptr<Answer> picture = Fetch(image, [&](Orvane::OvRequest* r) {
         r->SetHeader("Referer", volumeUrl.c_str());
         r->SetHeader("Cookie", cookies.c_str());
