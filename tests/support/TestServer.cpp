@@ -88,8 +88,12 @@ bool TestServer::Start(std::string* error)
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(dosPython.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return fail("cannot start " + python + " (error " + std::to_string(GetLastError()) + ")");
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
+    // Wine leaves hProcess null and the rest of pi unset for a Linux program: closing that hThread
+    // would close whatever handle of ours has its value.
+    if (pi.hProcess) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
 
     std::string json;
     for (int i = 0; i < 300 && !ReadWhole(dosPortFile, json); ++i) Sleep(50);
