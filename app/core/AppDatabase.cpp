@@ -8,6 +8,8 @@
 #include <common/CodePage.h>
 #include <common/Log.h>
 
+#include <Quillet.h>
+
 #include <climits>
 #include <new>
 
@@ -450,6 +452,14 @@ bool AppDatabase::IsProxyDomain(const char* domain) {
 
 void AppDatabase::SetProxyDomain(const char* domain, bool enable) {
     Post(new EnableProxyTask(domain ? domain : "", enable));
+}
+
+void AppDatabase::ApplyProxy(Vellix::Script* script) {
+    std::string proxy = GetConfig("Proxy");
+    if (!script || proxy.empty())
+        return;
+    script->SetString("Proxy", proxy.c_str());
+    script->SetInteger("ProxyType", GetConfigInt("ProxyType", 0));
 }
 
 int ParseConfigInt(const std::string& text) {

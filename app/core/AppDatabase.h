@@ -12,6 +12,10 @@
 #include <mutex>
 #include <string>
 
+namespace Vellix {
+class Script;
+}
+
 // A job for the database worker. A posted job (autoDelete true) is deleted by the worker after it
 // ran; a synchronous one belongs to its maker, who reads its results after AppDatabase::RunSync.
 class VxDBTask {
@@ -97,6 +101,8 @@ public:
 
     bool IsProxyDomain(const char* domain);
     void SetProxyDomain(const char* domain, bool enable);
+    // Gives a script the user's proxy ("Proxy" and "ProxyType") when one is set.
+    void ApplyProxy(Vellix::Script* script);
 
 private:
     struct QueuedJob {

@@ -273,14 +273,21 @@ void EngineWindow::RequestData(const std::u16string& uri, DataType type, Element
   if (Alive() && doc_->IsPending(keep) && StartsWithNoCase(keep, "file://")) LoadFile(keep);
 }
 
+// Only a path on a local drive: introductions come from comic sites, and a UNC path there would
+// make the engine open a network share (and hand it the user's credentials).
+static bool IsDrivePath(const std::wstring& path) {
+  return path.size() >= 3 && path[0] < 128 && iswalpha(path[0]) && path[1] == ':' &&
+         (path[2] == '\\' || path[2] == '/');
+}
+
 void EngineWindow::LoadFile(const std::u16string& uri) {
   std::wstring path(uri.begin() + 7, uri.end());
   // "file:///C:/x" and "file://C:\x" both name C:\x.
   if (path.size() >= 3 && path[0] == '/' && path[2] == ':') path.erase(0, 1);
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes)) {
+  if (!IsDrivePath(path) || !ReadWholeFile(path, bytes)) {
     std::wstring decoded = PercentDecoded(path);
-    if (decoded == path || !ReadWholeFile(decoded, bytes)) return;
+    if (decoded == path || !IsDrivePath(decoded) || !ReadWholeFile(decoded, bytes)) return;
   }
   doc_->DataReady(uri, bytes.data(), bytes.size());
 }

@@ -249,7 +249,10 @@ public:
   }
 
   LRESULT OnContextMenu(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
-    if (reinterpret_cast<HWND>(wParam) != m_tab.m_hWnd) {
+    // The strip never takes the focus, so Shift+F10 arrives from the active page, passed up by it.
+    HWND from = reinterpret_cast<HWND>(wParam);
+    bool keyboardOnPage = lParam == -1 && from && from == GetPageHWND(m_active);
+    if (from != m_tab.m_hWnd && !keyboardOnPage) {
       bHandled = FALSE;
       return 0;
     }

@@ -331,6 +331,17 @@ TEST_F(EngineTest, FilePicturesLoadWithoutExtension) {
   HTMLayoutSetAttributeByName(img, "src", again.c_str());
   Pump();
   EXPECT_EQ(Grab(view).Count(0x00FF00), 600);
+
+  // Paths that are not on a local drive are never opened (a UNC share would be reached over the
+  // network); the "\\?\" form names the same file, so only the refusal keeps it out.
+  const std::wstring remote[] = {L"file://\\\\?\\" + png, L"file:////?/" + png};
+  for (const std::wstring& src : remote) {
+    HTMLayoutSetAttributeByName(img, "src", L"file:///nonexistent/none");
+    Pump();
+    HTMLayoutSetAttributeByName(img, "src", src.c_str());
+    Pump();
+    EXPECT_EQ(Grab(view).Count(0x00FF00), 0) << std::string(src.begin(), src.end());
+  }
   DeleteFileW(png.c_str());
 }
 

@@ -652,6 +652,23 @@ TEST_F(DornetTest, TwentyParallelDownloads)
     }
 }
 
+TEST_F(DornetTest, FiveRequestsToOneServerRunTogether)
+{
+    // The program's five download slots fetch from one host: none may wait for another's end.
+    const int count = 5;
+    std::vector<Probe*> started;
+    for (int i = 0; i < count; ++i) {
+        Probe& probe = NewProbe();
+        OvRequest* request = Create(U("/gather/5?group=five&ms=4000"), probe);
+        ASSERT_EQ(request->Start(), 0);
+        started.push_back(&probe);
+    }
+    for (Probe* probe : started) {
+        ASSERT_TRUE(probe->Wait());
+        EXPECT_EQ(Body(probe->Response()), "together");
+    }
+}
+
 TEST_F(DornetTest, SaveToFile)
 {
     const OvResponse* r = Fetch(U("/bytes/300000?seed=9"));

@@ -4,6 +4,10 @@ forward proxy, a port that accepts and never answers, and a port that refuses.
 
 Usage: testserver.py --port-file FILE [--no-lifeline] [--log FILE]
 
+With --log, every answered request goes to FILE as a line with the client's address and port, the
+request line and the status, followed by the request's header lines, each indented by two spaces;
+errors go there as single lines.
+
 Every port is chosen by the system; they are written as one JSON object to FILE (written whole,
 then renamed into place): {"http", "proxy", "silent", "refused", "control"}. The server stops when
 the connection to the control port closes (the test process holds it, so a crashed test cannot
@@ -30,6 +34,8 @@ Endpoints of the http port (any method; query parameters in brackets):
   /status/N                    status N with a short body
   /noreason                    "HTTP/1.1 200" without a reason phrase
   /slow [ms]                   answers 200 "slow" after ms milliseconds (default 1000)
+  /gather/N [group, ms]        waits until N requests of the group are in flight at once (at most
+                               ms, default 5000), then answers "together", or "alone" on time-out
   /hang                        reads the request and never answers
   /stall/N                     announces N bytes, sends half, then never sends the rest
   /short/N                     announces N bytes, sends half, then closes the connection
@@ -63,6 +69,8 @@ import urllib.parse
 import zlib
 
 stopping = threading.Event()
+_gather = {}  # group -> number of requests that arrived
+_gather_cond = threading.Condition()
 _cache = {}
 _cache_lock = threading.Lock()
 
@@ -89,6 +97,20 @@ def text_bytes(n, seed):
     return bytes(out[:n])
 
 
+def gather(group, n, ms):
+    """True when n requests of the group were in flight together within ms milliseconds."""
+    deadline = time.monotonic() + ms / 1000.0
+    with _gather_cond:
+        _gather[group] = _gather.get(group, 0) + 1
+        _gather_cond.notify_all()
+        while _gather[group] < n and not stopping.is_set():
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return False
+            _gather_cond.wait(min(left, 0.2))
+        return _gather[group] >= n
+
+
 def md5(data):
     return hashlib.md5(data).hexdigest()
 
@@ -99,9 +121,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
     sys_version = ""
 
     def log_message(self, fmt, *args):
+        self.write_log("%s:%d %s\n" % (self.client_address[0], self.client_address[1], fmt % args))
+
+    def log_request(self, code="-", size="-"):
+        if not self.server.log:
+            return
+        line = '%s:%d "%s" %s\n' % (self.client_address[0], self.client_address[1], self.requestline,
+                                    getattr(code, "value", code))
+        self.write_log(line + "".join("  %s: %s\n" % (k, v) for k, v in self.headers.raw_items()))
+
+    def write_log(self, text):
         if self.server.log:
-            self.server.log.write("%s:%d %s\n" % (self.client_address[0], self.client_address[1], fmt % args))
-            self.server.log.flush()
+            with self.server.log_lock:
+                self.server.log.write(text)
+                self.server.log.flush()
 
     def read_body(self):
         length = self.headers.get("Content-Length")
@@ -211,6 +244,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif head == "slow":
             stopping.wait(int(arg("ms", "1000")) / 1000.0)
             self.reply(200, b"slow")
+        elif head == "gather":
+            self.reply(200, b"together" if gather(arg("group"), number(1), int(arg("ms", "5000"))) else b"alone")
         elif head == "hang":
             self.wait_forever()
         elif head in ("stall", "short"):
@@ -325,11 +360,12 @@ def main():
     devnull = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):
         os.dup2(devnull, fd)
-    log = open(args.log, "a") if args.log else None
+    log = open(args.log, "a", encoding="utf-8", errors="backslashreplace") if args.log else None
 
     http_server = Server(("127.0.0.1", 0), Handler)
     proxy_server = Server(("127.0.0.1", 0), ProxyHandler)
     http_server.log = proxy_server.log = log
+    http_server.log_lock = proxy_server.log_lock = threading.Lock()
     silent = listener()
     refused = listener(backlog=0)  # bound, never listening: connections are refused
     control = listener(backlog=1)
