@@ -117,10 +117,12 @@ bool RunLinux(const std::vector<std::string>& argv, std::string* out, std::strin
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(dosShell.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return fail("cannot start /bin/sh (error " + std::to_string(GetLastError()) + ")");
-    if (pi.hProcess)
+    // For a Linux program Wine leaves hProcess null and the rest of pi unset: closing that
+    // hThread would close whatever handle of ours happens to have its value.
+    if (pi.hProcess) {
         CloseHandle(pi.hProcess);
-    if (pi.hThread)
         CloseHandle(pi.hThread);
+    }
 
     std::string rc;
     DWORD start = GetTickCount();

@@ -82,8 +82,12 @@ bool ServerProcess::Start(const std::string& script, const std::vector<std::stri
         WSACleanup();
         return fail("cannot start " + python + " (error " + std::to_string(GetLastError()) + ")");
     }
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
+    // Wine leaves hProcess null and the rest of pi unset for a Linux program: closing that hThread
+    // would close whatever handle of ours has its value.
+    if (pi.hProcess) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
 
     for (int i = 0; i < 300 && !ReadWhole(dosPortFile, ports_); ++i) Sleep(50);
     DeleteFileW(dosPortFile.c_str());
