@@ -32,7 +32,8 @@ if(WIN32)
   endforeach()
   # Tests run under Wine with a prefix of this build tree's own.
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
-  set(VELLIX_ZLIB /usr/i686-w64-mingw32/lib/libz.a)  # by full path: -lz would pick zlib1.dll's import library
+  # By full path: -lz would pick the import library of a zlib1.dll.
+  set(VELLIX_ZLIB ${VELLIX_DEP_PREFIX}/lib/libz.a)
 else()
   set(VELLIX_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   if(NOT VELLIX_FUZZ)
