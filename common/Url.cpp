@@ -7,10 +7,6 @@
 
 #include "StringUtil.h"
 
-#ifndef VELLIX_SERVICE_ROOT
-#define VELLIX_SERVICE_ROOT "http://127.0.0.1:8160"
-#endif
-
 namespace {
 
 const std::string kEmpty;
@@ -173,7 +169,7 @@ std::string ProxyForScheme(const ProxyMap& map, const std::string& scheme)
 
 std::string MakeApiUrl(const char* path)
 {
-    std::string url = VELLIX_SERVICE_ROOT;
+    std::string url = ServiceRoot();
     if (path)
         url.append("/v2/").append(path);
     return url;
@@ -181,7 +177,7 @@ std::string MakeApiUrl(const char* path)
 
 std::string RedirectLinkUrl(const char* key)
 {
-    std::string url = VELLIX_SERVICE_ROOT "/redirect/?t=";
+    std::string url = std::string(ServiceRoot()) + "/redirect/?t=";
     if (key)
         url += key;
     return url;

@@ -45,6 +45,9 @@ std::string ProxyForScheme(const ProxyMap& map, const std::string& scheme);
 bool LoadIEProxyMap(ProxyMap& map);
 std::string GetIEProxyForUrl(const char* url);
 
+// Scheme and host of the maker's service, without a trailing '/'.
+const char* ServiceRoot();
+// The root + "/v2/" + path; the root alone for a null path.
 std::string MakeApiUrl(const char* path);
 std::string RedirectLinkUrl(const char* key);
 void OpenRedirectLink(const char* key);

@@ -1,4 +1,4 @@
-// Base64 decoding and dotted version comparison for the script host.
+// Base64 decoding, dotted version comparison and the sleep cap for the script host.
 #include "ScriptText.h"
 
 #include <climits>
@@ -9,6 +9,10 @@
 namespace Vellix {
 
 namespace {
+
+// Longer sleeps would freeze every caller of the script; the cap also keeps the milliseconds
+// within 32 bits and away from INFINITE.
+const unsigned kMaxSleepSeconds = 600;
 
 int Base64Digit(unsigned char c)
 {
@@ -88,6 +92,15 @@ int CompareVersions(const std::string& a, const std::string& b)
         if (x != y)
             return x < y ? -1 : 1;
     }
+    return 0;
+}
+
+unsigned SleepMilliseconds(double seconds, long long whole)
+{
+    if (seconds >= kMaxSleepSeconds)
+        return kMaxSleepSeconds * 1000u;
+    if (seconds > 0)  // negative and NaN sleep not at all
+        return static_cast<unsigned>(whole) * 1000u;
     return 0;
 }
 

@@ -34,9 +34,6 @@ const char kUserAgent[] = "Mozilla/5.0 (compatible; MSIE 10.0; Windows NT 6.2; W
 const char kAcceptLanguage[] = "en-US,en;q=0.8,zh-Hans-CN;q=0.5,zh-Hans;q=0.3";
 // A server that never answers must not hold the script (and its mutex) for ever.
 const int kHttpGetTimeoutSeconds = 120;
-// Longer sleeps would freeze every caller of the script; the cap also keeps the milliseconds
-// away from INFINITE.
-const lua_Number kMaxSleepSeconds = 600;
 
 // Receives one completion. Owned jointly by the waiting script call and the pending completion,
 // so a call that stopped waiting leaves the client to the completion that still comes.
@@ -402,13 +399,7 @@ int SleepSeconds(lua_State* L)
 {
     if (!lua_isnumber(L, 1))
         return 0;
-    lua_Number seconds = lua_tonumber(L, 1);
-    DWORD ms = 0;
-    if (seconds >= kMaxSleepSeconds)
-        ms = static_cast<DWORD>(kMaxSleepSeconds) * 1000u;
-    else if (seconds > 0)  // negative and NaN sleep not at all
-        ms = static_cast<DWORD>(lua_tointeger(L, 1)) * 1000u;
-    Sleep(ms);
+    Sleep(SleepMilliseconds(lua_tonumber(L, 1), lua_tointeger(L, 1)));
     return 0;
 }
 

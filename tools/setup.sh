@@ -10,7 +10,7 @@ packages=(
   wine wine32:i386 wine64 libgnutls30:i386
   xvfb xauth imagemagick fonts-wine fonts-dejavu-core fonts-wqy-microhei
   tcl build-essential dpkg-dev python3 xz-utils ca-certificates locales
-  clang-14 libclang-rt-14-dev rapidjson-dev nlohmann-json3-dev sqlite3 zlib1g-dev curl lua5.2
+  clang-14 libclang-rt-14-dev rapidjson-dev nlohmann-json3-dev sqlite3 zlib1g-dev curl lua5.2 zip
 )
 
 missing=()

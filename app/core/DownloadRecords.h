@@ -18,6 +18,15 @@ struct GrabItem {
     std::vector<VolumeItem> volumes;
 };
 
+// One page image of a task; target is the file stem relative to the task's folder.
+struct ImageRecord {
+    std::string url;
+    std::string ref;
+    std::wstring target;
+    std::wstring ext;  // empty until saved
+    int status = 0;    // 0 pending, 2 done, 3 failed
+};
+
 struct TaskRecord {
     std::wstring name;
     std::string url;

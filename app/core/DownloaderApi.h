@@ -3,10 +3,9 @@
 // freed on the other.
 #pragma once
 
-namespace Vellix {
+#include "Manga.h"
 
-// A parsed comic as a downloader sees it (the parse context).
-class Manga;
+namespace Vellix {
 
 class DownloadTask {
 public:

@@ -1,8 +1,36 @@
-// The user's favorites tree with its address index. Loading, saving and editing come with the
-// favorites layer; until then the store stays empty.
+// The user's favorites: a tree of folders and comics with an index from comic address to item,
+// loaded from "Favorites.json" on a loader thread and saved on a writer thread.
 #pragma once
 
 #include "Messages.h"
+
+#include <windows.h>
+
+#include <string>
+
+struct JsonValue;
+
+// A favorites node as the dialogs and the store pass it; node is borrowed (null: not stored yet).
+struct FavoriteEntry {
+    static FavoriteEntry FromJson(JsonValue* node);
+
+    std::wstring name;
+    JsonValue* node = nullptr;
+};
+
+struct FavoriteLink : FavoriteEntry {
+    FavoriteLink() = default;
+    FavoriteLink(const std::wstring& title, const std::string& address);
+    static FavoriteLink FromJsonWithUrl(JsonValue* node);
+
+    std::string url;
+};
+
+// The tree as text, made on the user-interface thread so the writer never reads the live tree.
+struct FavoritesSnapshot {
+    std::string text;
+    unsigned generation;  // later snapshots are never overwritten by earlier ones
+};
 
 class FavoritesStore {
 public:
@@ -10,6 +38,29 @@ public:
     ~FavoritesStore();
     FavoritesStore(const FavoritesStore&) = delete;
     FavoritesStore& operator=(const FavoritesStore&) = delete;
+
+    // Changes, on the user-interface thread only; each one ends with PostFlush.
+    bool AddFolder(JsonValue* parent, FavoriteEntry& entry);
+    bool AddItem(JsonValue* folderMembers, FavoriteLink& link);
+    void Remove(FavoriteEntry& entry);
+    void Rename(FavoriteEntry& entry, const std::wstring& name);
+    void SortByName(JsonValue* array);
+    JsonValue* FindItem(const char* url);
+    void SetLoaded(msg_favorites_loaded& msg);
+
+    // Tells the main frame (observer 0) to save later; any thread.
+    static void PostFlush();
+
+    // Loads the file (or builds the default folders) and posts "favorites_loaded" to observer 0.
+    static DWORD WINAPI LoaderThread(void* unused);
+
+    // Null while nothing is loaded: there is nothing to save then.
+    FavoritesSnapshot* Serialize() const;
+    // Takes a snapshot from Serialize; 0 when written (or a newer one already was), 1 otherwise.
+    static DWORD WINAPI WriterThread(void* snapshot);
+
+    static std::wstring FilePath(const std::wstring& folder);
+    static void RebuildIndex(JsonValue* array, FavoriteIndex& index);
 
     JsonValue* root = nullptr;  // owned; null until the first load arrived
     FavoriteIndex index;

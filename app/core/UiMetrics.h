@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "common/Hsl.h"  // RgbToHsl, HslToRgb, AdjustColor
+
 class UiMetrics {
 public:
     UiMetrics();
@@ -23,11 +25,6 @@ public:
 
 // The system's message font, as the non-client metrics give it.
 bool GetMessageFont(LOGFONTW& font);
-
-// Packed HSL: bits 0-7 hue (0-255 for 0-360 degrees), 8-15 lightness, 16-23 saturation.
-int RgbToHsl(COLORREF colour);
-COLORREF HslToRgb(int hsl);
-COLORREF AdjustColor(COLORREF colour, int lightnessPercent, int saturationPercent);
 
 // Selects a solid brush (or the null brush for colour -1) until the selector ends.
 class BrushSelector {

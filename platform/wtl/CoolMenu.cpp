@@ -2,79 +2,12 @@
 #define OEMRESOURCE  // OBM_CHECK
 #include "wtl/CoolMenu.h"
 
+#include "common/Hsl.h"
+
 #include <algorithm>
 #include <cstdlib>
 
 namespace WTL {
-
-namespace menucolor {
-
-int RgbToHsl(COLORREF color) {
-  float r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
-  float mn = std::min({r, g, b}), mx = std::max({r, g, b});
-  float sum = mn + mx;
-  float l = sum / 510.0f, s = 0, h = 0;
-  if (mn != mx) {
-    float d = mx - mn;
-    s = l <= 0.5f ? d / sum : d / (510.0f - sum);
-    float rc = (mx - r) / d, gc = (mx - g) / d, bc = (mx - b) / d;
-    if (b == mx)
-      h = (4 + gc - rc) * 60;
-    else if (g == mx)
-      h = (2 + rc - bc) * 60;
-    else
-      h = (6 + bc - gc) * 60;
-    if (h > 360)
-      h -= 360;
-  }
-  int hb = static_cast<int>(h * 255 / 360), lb = static_cast<int>(l * 255), sb = static_cast<int>(s * 255);
-  return (hb & 0xFF) | ((lb & 0xFF) << 8) | ((sb & 0xFF) << 16);
-}
-
-static float Channel(float m1, float m2, float h) {
-  if (h < 0)
-    h += 360;
-  else if (h > 360)
-    h -= 360;
-  if (h < 60)
-    return m1 + (m2 - m1) * h / 60;
-  if (h < 180)
-    return m2;
-  if (h < 240)
-    return m1 + (m2 - m1) * (240 - h) / 60;
-  return m1;
-}
-
-COLORREF HslToRgb(int hsl) {
-  int hb = hsl & 0xFF, lb = (hsl >> 8) & 0xFF, sb = (hsl >> 16) & 0xFF;
-  float s = sb / 255.0f;
-  if (s == 0)
-    return RGB(lb, lb, lb);
-  float l = lb / 255.0f;
-  float m2 = l <= 0.5f ? l * (1 + s) : l + s - l * s;
-  float m1 = 2 * l - m2;
-  float h = hb * 360.0f / 255.0f;
-  int r = static_cast<int>(Channel(m1, m2, h + 120) * 255);
-  int g = static_cast<int>(Channel(m1, m2, h) * 255);
-  int b = static_cast<int>(Channel(m1, m2, h - 120) * 255);
-  return RGB(r, g, b);
-}
-
-COLORREF AdjustColor(COLORREF color, int lp, int sp) {
-  int hsl = RgbToHsl(color);
-  int h = hsl & 0xFF, l = (hsl >> 8) & 0xFF, s = (hsl >> 16) & 0xFF;
-  if (lp > 0)
-    l = l + (255 - l) * lp / 100;
-  else if (lp < 0)
-    l = l * (lp + 100) / 100;
-  if (sp < 0)
-    s = s * (sp + 100) / 100;
-  return HslToRgb(h | ((l & 0xFF) << 8) | ((s & 0xFF) << 16));
-}
-
-}  // namespace menucolor
-
-using menucolor::AdjustColor;
 
 namespace {
 

@@ -14,16 +14,6 @@
 
 namespace WTL {
 
-// Colour arithmetic in hue/lightness/saturation: packed value with hue (0-255 for 0-360 degrees)
-// in bits 0-7, lightness in 8-15, saturation in 16-23.
-namespace menucolor {
-int RgbToHsl(COLORREF color);
-COLORREF HslToRgb(int hsl);
-// Lightness moved lp percent towards white (lp > 0) or scaled to lp + 100 percent (lp < 0);
-// saturation scaled to sp + 100 percent when sp < 0.
-COLORREF AdjustColor(COLORREF color, int lp, int sp);
-}  // namespace menucolor
-
 // The part that does not depend on T: item records, measuring and drawing.
 class CoolMenuCore {
 public:

@@ -64,6 +64,12 @@ TEST(Hsl, AdjustColorTable) {
     // The grayed menu text: lightness scaled to 82%.
     int l = Lightness(RgbToHsl(AdjustColor(RGB(100, 100, 100), -18, 0)));
     EXPECT_EQ(l, 100 * 82 / 100);
+    // A colour, not a grey: lightness a fifth of the way to white, hue and saturation kept but for
+    // rounding.
+    int before = RgbToHsl(RGB(40, 80, 120)), after = RgbToHsl(AdjustColor(RGB(40, 80, 120), 20, 30));
+    EXPECT_NEAR(Lightness(after), Lightness(before) + (255 - Lightness(before)) * 20 / 100, 1);
+    EXPECT_NEAR(Saturation(after), Saturation(before), 2);
+    EXPECT_NEAR(Hue(after), Hue(before), 1);
 }
 
 TEST(PopupMenu, AlignmentTable) {

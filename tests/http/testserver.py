@@ -4,6 +4,10 @@ forward proxy, a port that accepts and never answers, and a port that refuses.
 
 Usage: testserver.py --port-file FILE [--no-lifeline] [--log FILE]
 
+With --log, every answered request goes to FILE as a line with the client's address and port, the
+request line and the status, followed by the request's header lines, each indented by two spaces;
+errors go there as single lines.
+
 Every port is chosen by the system; they are written as one JSON object to FILE (written whole,
 then renamed into place): {"http", "proxy", "silent", "refused", "control"}. The server stops when
 the connection to the control port closes (the test process holds it, so a crashed test cannot
@@ -117,9 +121,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
     sys_version = ""
 
     def log_message(self, fmt, *args):
+        self.write_log("%s:%d %s\n" % (self.client_address[0], self.client_address[1], fmt % args))
+
+    def log_request(self, code="-", size="-"):
+        if not self.server.log:
+            return
+        line = '%s:%d "%s" %s\n' % (self.client_address[0], self.client_address[1], self.requestline,
+                                    getattr(code, "value", code))
+        self.write_log(line + "".join("  %s: %s\n" % (k, v) for k, v in self.headers.raw_items()))
+
+    def write_log(self, text):
         if self.server.log:
-            self.server.log.write("%s:%d %s\n" % (self.client_address[0], self.client_address[1], fmt % args))
-            self.server.log.flush()
+            with self.server.log_lock:
+                self.server.log.write(text)
+                self.server.log.flush()
 
     def read_body(self):
         length = self.headers.get("Content-Length")
@@ -345,11 +360,12 @@ def main():
     devnull = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):
         os.dup2(devnull, fd)
-    log = open(args.log, "a") if args.log else None
+    log = open(args.log, "a", encoding="utf-8", errors="backslashreplace") if args.log else None
 
     http_server = Server(("127.0.0.1", 0), Handler)
     proxy_server = Server(("127.0.0.1", 0), ProxyHandler)
     http_server.log = proxy_server.log = log
+    http_server.log_lock = proxy_server.log_lock = threading.Lock()
     silent = listener()
     refused = listener(backlog=0)  # bound, never listening: connections are refused
     control = listener(backlog=1)

@@ -1,6 +1,7 @@
-// vxapi2.HttpGet against the local test server: header values and order, cookies in and out,
-// referer, proxy from the host table and from the Internet Explorer settings, bodies of error
-// pages, failures and the time-out; and a delivered site script end to end.
+// vxapi2.HttpGet against the local test server: header values (not their order, which Dornet does
+// not keep: it holds request headers by name), cookies in and out, referer, proxy from the host
+// table and from the Internet Explorer settings, bodies of error pages, failures and the time-out;
+// and a delivered site script end to end.
 #include <gtest/gtest.h>
 
 #include <windows.h>

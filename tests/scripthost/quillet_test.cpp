@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -565,6 +566,54 @@ TEST(Entry, StackIsRestoredOnEveryPath)
     EXPECT_EQ("[\"number\",3]", Probe(probe.get(), "return 1 + 2"));
 }
 
+// The lock lets the thread that holds it in again, so only another thread shows a lock left behind.
+DWORD WINAPI TakeLock(void* script)
+{
+    static_cast<Vellix::Script*>(script)->LacksParseImages();
+    return 0;
+}
+
+// True when another thread gets the script's lock within five seconds.
+bool LockFreeForOtherThreads(Vellix::Script* script)
+{
+    HANDLE thread = CreateThread(nullptr, 0, TakeLock, script, 0, nullptr);
+    if (!thread)
+        return false;
+    bool done = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return done;
+}
+
+TEST(Entry, EarlyWaysOutFreeTheLock)
+{
+    Vellix::Script* script = LoadPlain("NotAFunction = 1 function Fails() error('x') end");
+    ASSERT_TRUE(script);
+    script->AllowFunction("NotAFunction");
+    script->AllowFunction("Fails");
+    Recorder recorder;
+    StrSink sink;
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        int code;
+    };
+    const Case cases[] = {
+        {"no image entry point", [&] { return script->ParseImages(&sink, "u", &recorder); }, 4},
+        {"hook that is not a function", [&] { return script->CallFunction("NotAFunction", "a", "d", 0); }, 6},
+        {"hook that fails", [&] { return script->CallFunction("Fails", "a", "d", 0); }, 1},
+        {"missing entry point", [&] { return script->ParseInfo(&sink, "u", "t", 0); }, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.code, c.call()) << c.what;
+        if (!LockFreeForOtherThreads(script)) {
+            // The thread still waiting for the lock would use the script after its release.
+            ADD_FAILURE() << "the lock stayed held after the " << c.what;
+            return;
+        }
+    }
+    VxReleaseScript(&script);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The host module, seen from the script
 
@@ -799,6 +848,105 @@ TEST_F(ProbeTest, NotifyReachesTheObserver)
         EXPECT_EQ(0, S()->ParseImages(&sink, "http://a/", &recorder)) << c.call;
         EXPECT_EQ(c.events, recorder.Take()) << c.call;
     }
+}
+
+// A URL scheme of this process whose "open" command is reg.exe, which writes the address the shell
+// hands it as a value name under a key of its own: what the shell really opened, and with which verb.
+// The shell runs inside Quillet, out of reach of a seam in this program. The scheme goes under
+// HKEY_CLASSES_ROOT itself: Wine's shell does not read per-user classes.
+class OpenedAddresses {
+public:
+    OpenedAddresses()
+        : scheme_(L"vxnavtest" + std::to_wstring(GetCurrentProcessId())), log_(L"Software\\" + scheme_)
+    {
+        std::wstring command = L"reg.exe add HKCU\\" + log_ + L" /v \"%1\" /d opened /f";
+        ok_ = SetText(scheme_, L"URL Protocol", L"") && SetText(scheme_ + L"\\shell\\open\\command", nullptr, command);
+    }
+    ~OpenedAddresses()
+    {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, scheme_.c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, log_.c_str());
+    }
+    bool Ready() const { return ok_; }
+    std::string Scheme() const { return std::string(scheme_.begin(), scheme_.end()); }
+
+    // Every address opened so far.
+    std::set<std::wstring> Seen() const
+    {
+        std::set<std::wstring> seen;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, log_.c_str(), 0, KEY_QUERY_VALUE, &key))
+            return seen;
+        wchar_t name[1024];
+        for (DWORD i = 0, n = 1024; RegEnumValueW(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == 0;
+             ++i, n = 1024)
+            seen.insert(std::wstring(name, n));
+        RegCloseKey(key);
+        return seen;
+    }
+
+    // Waits until the address came or ms ran out; then everything that came.
+    std::set<std::wstring> WaitFor(const std::wstring& address, DWORD ms) const
+    {
+        DWORD start = GetTickCount();
+        std::set<std::wstring> seen = Seen();
+        while (!seen.count(address) && GetTickCount() - start < ms) {
+            Sleep(50);
+            seen = Seen();
+        }
+        return seen;
+    }
+
+private:
+    static bool SetText(const std::wstring& path, const wchar_t* name, const std::wstring& text)
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr))
+            return false;
+        LONG result = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        return result == ERROR_SUCCESS;
+    }
+
+    std::wstring scheme_;
+    std::wstring log_;
+    bool ok_ = false;
+};
+
+TEST_F(ProbeTest, NavigateOpensTheAddressWithTheShell)
+{
+    OpenedAddresses opened;
+    ASSERT_TRUE(opened.Ready());
+    const std::string scheme = opened.Scheme();
+    const std::wstring wscheme(scheme.begin(), scheme.end());
+    // Arguments that are no string open nothing, not even what __tostring makes of them.
+    std::string notStrings = "local t = setmetatable({}, {__tostring = function() return '" + scheme +
+                             ":table' end}) vxapi2.Navigate(t) vxapi2.Navigate(true) vxapi2.Navigate(nil) "
+                             "vxapi2.Navigate()";
+    ASSERT_EQ("[\"nil\"]", Run(notStrings));
+    struct Case {
+        std::string code;
+        std::wstring address;
+    };
+    const Case cases[] = {
+        // UTF-8 by default, not the ANSI code page.
+        {"vxapi2.Navigate('" + scheme + ":utf8/\\xe4\\xb8\\xad\\xe6\\x96\\x87?q=1&r=2')",
+         wscheme + L":utf8/\x4e2d\x6587?q=1&r=2"},
+        {"vxapi2.Set('CodePage', 936) vxapi2.Navigate('" + scheme + ":gbk/\\xd6\\xd0\\xce\\xc4') "
+         "vxapi2.Set('CodePage')",
+         wscheme + L":gbk/\x4e2d\x6587"},
+        {"VxCP = 1252 vxapi2.Navigate('" + scheme + ":ansi/caf\\xe9') VxCP = nil", wscheme + L":ansi/caf\xe9"},
+    };
+    std::set<std::wstring> expected;
+    for (const Case& c : cases) {
+        ASSERT_EQ("[\"nil\"]", Run(c.code)) << c.code;
+        expected.insert(c.address);
+        std::set<std::wstring> seen = opened.WaitFor(c.address, 10000);
+        EXPECT_TRUE(seen.count(c.address)) << c.code;
+    }
+    Sleep(300);  // for a stray opening, late as process starts may be
+    EXPECT_EQ(expected, opened.Seen());
 }
 
 TEST_F(ProbeTest, DebugPrintAndNotifyNameGoToTheLog)

@@ -1,5 +1,9 @@
-// The script host's text helpers: Base64 decoding of untrusted script data and dotted version order.
+// The script host's pure helpers: Base64 decoding of untrusted script data, dotted version order and
+// the cap on a script's sleep.
 #include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
 
 #include <string>
 #include <vector>
@@ -84,6 +88,35 @@ TEST(CompareVersions, Table)
         int order = Vellix::CompareVersions(c.a, c.b);
         EXPECT_EQ(c.order, order > 0 ? 1 : order < 0 ? -1 : 0) << c.a << " vs " << c.b;
     }
+}
+
+// whole stands for Lua's own integer of the number: within range Sleep goes by it (Lua may round
+// where a cast would truncate); out of range Lua's value is meaningless and must not matter.
+TEST(SleepMilliseconds, Table)
+{
+    struct Case {
+        double seconds;
+        long long whole;
+        unsigned ms;
+    };
+    const Case cases[] = {
+        {1, 1, 1000},
+        {0.4, 0, 0},
+        {2.6, 3, 3000},
+        {0, 0, 0},
+        {-5, -5, 0},
+        {NAN, INT_MIN, 0},
+        {-INFINITY, INT_MIN, 0},
+        {599, 599, 599000},
+        {599.7, 600, 600000},
+        {600, 600, 600000},
+        {601, 601, 600000},
+        {4294968, 4294968, 600000},  // times 1000 would wrap to 32 ms
+        {1e12, INT_MIN, 600000},
+        {INFINITY, INT_MIN, 600000},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.ms, Vellix::SleepMilliseconds(c.seconds, c.whole)) << c.seconds;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // Starts and stops the local HTTP test server (tests/http/testserver.py) from a test running under
-// Wine, and hands out its ports. Link the target vx_testserver; the endpoints are listed at the top
-// of testserver.py. Typical use: one server per test suite, started in SetUpTestSuite, stopped in
-// TearDownTestSuite (or by the process ending, whichever comes first).
+// Wine, hands out its ports and reads its request log. Link the target vx_testserver; the endpoints
+// are listed at the top of testserver.py. Typical use: one server per test suite, started in
+// SetUpTestSuite, stopped in TearDownTestSuite (or by the process ending, whichever comes first).
 #pragma once
+
+#include "ServerLauncher.h"
 
 #include <string>
 
@@ -22,9 +24,12 @@ public:
     TestServer& operator=(const TestServer&) = delete;
     ~TestServer() { Stop(); }
 
-    // False with a reason in error when the server did not come up within a few seconds.
-    bool Start(std::string* error);
+    // False with a reason in error when the server did not come up within a few seconds. With
+    // keepLog the server logs every request it answers, header lines included (see testserver.py).
+    bool Start(std::string* error, bool keepLog = false);
     void Stop();
+    // What the server logged so far; empty unless started with keepLog.
+    std::string Log() const;
 
     const TestServerPorts& Ports() const { return ports_; }
     // "http://127.0.0.1:PORT" + path on the endpoint port.
@@ -33,7 +38,8 @@ public:
 
 private:
     TestServerPorts ports_;
-    unsigned long long lifeline_ = ~0ull;  // SOCKET
+    ServerProcess process_;
+    std::wstring logFile_;  // DOS name
 };
 
 }  // namespace vxtest

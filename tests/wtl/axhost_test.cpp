@@ -3,7 +3,7 @@
 // with built arguments, and the WebBrowser control created in a child window, sized with it and
 // navigating to the local test server. Without Wine's Gecko engine the control renders nothing and
 // fires only BeforeNavigate2, DownloadBegin, DownloadComplete and NavigateError.
-#include "BrowserServer.h"
+#include "TestServer.h"
 #include "WtlTestSupport.h"
 
 #include "wtl/AxHost.h"
@@ -422,9 +422,9 @@ bool Has(const std::vector<std::wstring>& log, const std::wstring& prefix) {
 }
 
 TEST_F(AxHostTest, WebBrowserNavigatesToTheLocalServer) {
-  wtltest::BrowserServer server;
+  vxtest::TestServer server;
   std::string why;
-  ASSERT_TRUE(server.Start(&why)) << why;
+  ASSERT_TRUE(server.Start(&why, true)) << why;
 
   HostWindow parent(700, 500);
   CAxWindow ax;
@@ -455,7 +455,8 @@ TEST_F(AxHostTest, WebBrowserNavigatesToTheLocalServer) {
   EXPECT_EQ(events.DispEventAdvise(browser.Get()), E_FAIL) << "a second advise is refused";
   browser->put_Silent(VARIANT_TRUE);
 
-  std::wstring target = server.Url(L"/wtl/page?probe=1");
+  std::string address = server.Url("/echo/wtl?probe=1");
+  std::wstring target(address.begin(), address.end());
   VARIANT url, headers, empty;
   VariantInit(&url);
   VariantInit(&headers);
@@ -468,10 +469,10 @@ TEST_F(AxHostTest, WebBrowserNavigatesToTheLocalServer) {
   VariantClear(&url);
   VariantClear(&headers);
 
-  EXPECT_TRUE(PumpUntil([&] { return server.Log().find("GET /wtl/page?probe=1 ") != std::string::npos; }, 20000))
+  EXPECT_TRUE(PumpUntil([&] { return server.Log().find("\"GET /echo/wtl?probe=1 ") != std::string::npos; }, 20000))
       << server.Log();
   std::string seen = server.Log();
-  EXPECT_NE(seen.find("X-Vx-Test: wtl"), std::string::npos) << "the extra headers went with the request";
+  EXPECT_NE(seen.find("\n  X-Vx-Test: wtl\n"), std::string::npos) << "the extra headers went with the request";
   EXPECT_TRUE(PumpUntil([&] { return Has(events.log, L"before " + target); })) << "BeforeNavigate2 came";
   // What follows depends on the engine: give the download events a moment, then stop.
   PumpUntil([&] { return Has(events.log, L"download complete") || Has(events.log, L"error "); }, 3000);

@@ -4,6 +4,7 @@
 #include "WtlTestResource.h"
 #include "WtlTestSupport.h"
 
+#include "common/Hsl.h"
 #include "wtl/CoolMenu.h"
 #include "wtl/HyperLink.h"
 #include "wtl/PropertySheet.h"
@@ -620,7 +621,6 @@ TEST(CoolMenu, DrawsBandHighlightAndCheckBox) {
     return run.w.SendMessage(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&dis));
   };
   COLORREF face = GetSysColor(COLOR_BTNFACE), highlight = GetSysColor(COLOR_HIGHLIGHT);
-  using menucolor::AdjustColor;
 
   draw(3, ODS_GRAYED);  // "Disabled": light band and lighter rest, no check box
   EXPECT_EQ(Pixel(dc, 5, 2), AdjustColor(face, 20, 0));
@@ -639,29 +639,6 @@ TEST(CoolMenu, DrawsBandHighlightAndCheckBox) {
   SelectObject(dc, old);
   DeleteObject(bmp);
   DeleteDC(dc);
-}
-
-TEST(CoolMenu, ColourArithmetic) {
-  using namespace menucolor;
-  const struct {
-    COLORREF rgb;
-    int hue, saturation;
-  } hsl[] = {
-      {RGB(0, 0, 255), 170, 255}, {RGB(0, 255, 0), 85, 255}, {RGB(255, 0, 0), 255, 255},
-      {RGB(128, 128, 128), 0, 0}, {RGB(0, 0, 0), 0, 0},
-  };
-  for (const auto& c : hsl) {
-    int v = RgbToHsl(c.rgb);
-    EXPECT_EQ(v & 0xFF, c.hue) << std::hex << c.rgb;
-    EXPECT_EQ((v >> 16) & 0xFF, c.saturation) << std::hex << c.rgb;
-  }
-  EXPECT_EQ(HslToRgb(0x00007F), RGB(0, 0, 0)) << "saturation 0: the lightness byte, here 0";
-  EXPECT_EQ(HslToRgb(0x00C812), RGB(200, 200, 200));
-  // A fifth of the way to white; a positive saturation change leaves saturation alone.
-  int before = RgbToHsl(RGB(40, 80, 120)), after = RgbToHsl(AdjustColor(RGB(40, 80, 120), 20, 30));
-  int l0 = (before >> 8) & 0xFF, l1 = (after >> 8) & 0xFF;
-  EXPECT_NEAR(l1, l0 + (255 - l0) * 20 / 100, 1);
-  EXPECT_NEAR((after >> 16) & 0xFF, (before >> 16) & 0xFF, 2);
 }
 
 }  // namespace

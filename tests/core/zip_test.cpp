@@ -1,0 +1,232 @@
+// Zip packing: archives read back by Python's zipfile (names, order, deflate, flags, CRC), the
+// progress sent to an observer window, and failures that leave no archive and are reported.
+#include "CoreTestSupport.h"
+#include "DbTestSupport.h"
+
+#include <AppDatabase.h>
+#include <LanguageTranslator.h>
+#include <LinuxTool.h>
+#include <ZipWorker.h>
+#include <common/CodePage.h>
+
+#include <Tessara.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+namespace {
+
+// Observer 0 stands in for the main frame (message boxes); another observer shows the progress.
+struct Windows {
+    void OnMessageBox(msg_message_box* msg) { boxes.push_back(msg->text); }
+    void OnProgress(msg_zip_progress* msg) {
+        progress.push_back({msg->taskId, msg->written, msg->count});
+        threads.push_back(GetCurrentThreadId());
+    }
+
+    TestObserver frame;
+    TestObserver dialog;
+    std::vector<std::wstring> boxes;
+    std::vector<std::vector<int>> progress;
+    std::vector<DWORD> threads;
+};
+
+struct Environment : ::testing::Environment {
+    void SetUp() override {
+        folder.reset(new ScopedAppFolder());
+        ctx.reset(new AppContext());
+        ASSERT_TRUE(ctx->Database().Open());
+        windows.reset(new Windows());
+        MsgCenter& bus = ctx->Messages();
+        windows->frame.id = bus.RegisterObserver(windows->frame.window, windows.get());
+        ASSERT_EQ(windows->frame.id, 0);
+        bus.Subscribe(0, "message_box", MsgThunk<&Windows::OnMessageBox>);
+        windows->dialog.id = bus.RegisterObserver(windows->dialog.window, windows.get());
+        bus.Subscribe(windows->dialog.id, "zip_progress", MsgThunk<&Windows::OnProgress>);
+    }
+    void TearDown() override {
+        windows.reset();
+        ctx.reset();
+        folder.reset();
+    }
+    std::unique_ptr<ScopedAppFolder> folder;
+    std::unique_ptr<AppContext> ctx;
+    std::unique_ptr<Windows> windows;
+};
+Environment* g_env = static_cast<Environment*>(::testing::AddGlobalTestEnvironment(new Environment));
+
+std::string Bytes(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245 + 12345;
+        bytes[i] = static_cast<char>(i % 7 == 0 ? (seed >> 16) : 'a' + i % 13);  // compressible, not trivial
+    }
+    return bytes;
+}
+
+unsigned long Crc(const std::string& bytes) {
+    return crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+}
+
+class ZipTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int counter = 0;
+        downloads = *g_env->folder + (L"dl" + std::to_wstring(++counter) + L"\\").c_str();
+        CreateDirectoryW(downloads.c_str(), nullptr);
+        db().SetConfigW("DownloadFolder", downloads.c_str());
+        windows().boxes.clear();
+        windows().progress.clear();
+        windows().threads.clear();
+    }
+    static AppDatabase& db() { return g_env->ctx->Database(); }
+    static Windows& windows() { return *g_env->windows; }
+
+    // A task row with its images; each file is written into the task's folder unless its
+    // content is null. Returns the rowid.
+    int AddTask(const std::string& name, const std::vector<std::pair<std::string, const std::string*>>& images) {
+        static int rowid = 100;
+        ++rowid;
+        std::wstring folder = downloads + L"task" + std::to_wstring(rowid) + L"\\";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        std::string sql = "INSERT INTO Task2(rowid, url, Name, Path, Status) VALUES(" + std::to_string(rowid) +
+                          ", 'http://t/" + std::to_string(rowid) + "', '" + name + "', '" +
+                          ToNarrow(folder, CP_UTF8) + "', 2);";
+        for (const auto& image : images) {
+            size_t dot = image.first.rfind('.');
+            sql += "INSERT INTO Image2(url, target, ext, status, parent) VALUES('http://i/x', '" +
+                   image.first.substr(0, dot) + "', '" + image.first.substr(dot) + "', 2, " + std::to_string(rowid) +
+                   ");";
+            if (image.second)
+                WriteBytes(folder + ToWide(image.first, CP_UTF8), *image.second);
+        }
+        EXPECT_TRUE(ExecSql(*g_env->folder + L"Vellix.dat", sql));
+        return rowid;
+    }
+
+    // Runs the zip thread's routine on a thread of its own while this thread answers its sends.
+    void Pack(int rowid) {
+        std::atomic<bool> done{false};
+        auto* worker = new CZipWorker(rowid, windows().dialog.id);
+        std::thread zip([&] {
+            ZipWorkerThread(worker);
+            done = true;
+        });
+        bool finished = PumpUntil([&] { return done.load(); }, 30000);
+        zip.join();
+        ASSERT_TRUE(finished);
+        PumpPending();
+    }
+
+    std::string Entries(const std::wstring& archive) {
+        return CoreTool({"zip", vxtest::UnixPath(archive)});
+    }
+
+    std::vector<std::vector<int>> Steps(int rowid, int count) {
+        std::vector<std::vector<int>> steps;
+        for (int i = 0; i <= count; ++i)
+            steps.push_back({rowid, i, count});
+        return steps;
+    }
+
+    std::wstring downloads;
+};
+
+TEST_F(ZipTest, EveryImageBecomesADeflatedEntryInRowOrder) {
+    const std::string big = Bytes(200 * 1024, 1), small = Bytes(3000, 2), empty;
+    int task = AddTask("Vol 1", {{"003.jpg", &big}, {"001.png", &small}, {"\xE9\xA1\xB5 2.gif", &empty}});
+    Pack(task);
+    EXPECT_EQ(windows().progress, Steps(task, 3));
+    for (DWORD thread : windows().threads)
+        EXPECT_EQ(thread, GetCurrentThreadId());
+    EXPECT_TRUE(windows().boxes.empty());
+
+    std::string entry = R"(, "date": [1980, 0, 0, 0, 0, 0], "extra": 0, "comment": "", "attr": 0})";
+    EXPECT_EQ(Entries(downloads + L"Vol 1.zip"),
+              R"({"bad": null, "comment": "", "entries": [)"
+              R"({"name": "003.jpg", "method": 8, "flags": 2, "crc": )" + std::to_string(Crc(big)) +
+                  R"(, "size": 204800)" + entry + ", " +
+                  R"({"name": "001.png", "method": 8, "flags": 2, "crc": )" + std::to_string(Crc(small)) +
+                  R"(, "size": 3000)" + entry + ", " +
+                  R"({"name": "\u9875 2.gif", "method": 8, "flags": 2, "crc": 0, "size": 0)" + entry + "]}");
+}
+
+TEST_F(ZipTest, TheArchiveIsNamedAfterTheTaskMadeFitForAFileName) {
+    const std::string data = "x";
+    int task = AddTask("Vol: 2? <a|b> \"c\" d*e/f\\g \xE6\x9C\xAC", {{"1.jpg", &data}});
+    Pack(task);
+    EXPECT_TRUE(Exists(downloads + L"Vol_ 2_ _a_b_ _c_ d_e_f_g \u672c.zip"));
+    EXPECT_TRUE(windows().boxes.empty());
+}
+
+TEST_F(ZipTest, AMissingImageGivesAnEmptyEntryAndARepeatReplacesTheArchive) {
+    const std::string data = Bytes(5000, 3);
+    int task = AddTask("Vol 3", {{"1.jpg", &data}, {"2.jpg", nullptr}});
+    WriteBytes(downloads + L"Vol 3.zip", "an older file of that name that is not an archive at all");
+    Pack(task);
+    Pack(task);
+    EXPECT_EQ(windows().progress.size(), 6u);
+    std::string entries = Entries(downloads + L"Vol 3.zip");
+    EXPECT_NE(entries.find(R"({"name": "1.jpg", "method": 8, "flags": 2, "crc": )" + std::to_string(Crc(data)) +
+                           R"(, "size": 5000,)"),
+              std::string::npos)
+        << entries;
+    EXPECT_NE(entries.find(R"({"name": "2.jpg", "method": 8, "flags": 2, "crc": 0, "size": 0,)"), std::string::npos)
+        << entries;
+}
+
+TEST_F(ZipTest, ATaskWithoutImagesGivesAnEmptyArchive) {
+    int task = AddTask("Vol 4", {});
+    Pack(task);
+    EXPECT_EQ(windows().progress, Steps(task, 0));
+    EXPECT_EQ(Entries(downloads + L"Vol 4.zip"), R"({"bad": null, "comment": "", "entries": []})");
+}
+
+TEST_F(ZipTest, AMissingTaskMakesNoArchive) {
+    Pack(99999);
+    EXPECT_EQ(windows().progress, Steps(99999, 0));
+    EXPECT_FALSE(Exists(downloads + L".zip"));
+    EXPECT_TRUE(windows().boxes.empty());
+}
+
+// The archive cannot be made (a folder of its name, or no download folder): nothing is left,
+// the progress still reaches its end and the main frame is told.
+TEST_F(ZipTest, AFailedArchiveIsReportedAndTheProgressStillEnds) {
+    const std::string data = "data";
+    int task = AddTask("Vol 5", {{"1.jpg", &data}, {"2.jpg", &data}});
+    ASSERT_TRUE(CreateDirectoryW((downloads + L"Vol 5.zip").c_str(), nullptr));
+    Pack(task);
+    EXPECT_EQ(windows().progress, (std::vector<std::vector<int>>{{task, 0, 2}, {task, 2, 2}}));
+    ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
+    std::wstring expected = g_env->ctx->Translator().Text(L"Messages", L"ZipFailed", {{L"FILE", downloads + L"Vol 5.zip"}});
+    EXPECT_EQ(windows().boxes, std::vector<std::wstring>{expected});
+    EXPECT_NE(expected.find(downloads + L"Vol 5.zip"), std::wstring::npos);
+
+    windows().boxes.clear();
+    windows().progress.clear();
+    std::wstring gone = downloads + L"missing\\";
+    db().SetConfigW("DownloadFolder", gone.c_str());
+    Pack(task);
+    EXPECT_EQ(windows().progress, (std::vector<std::vector<int>>{{task, 0, 2}, {task, 2, 2}}));
+    ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
+    EXPECT_FALSE(Exists(gone));
+}
+
+TEST_F(ZipTest, StartRunsTheWorkerOnItsOwnThread) {
+    const std::string data = Bytes(70000, 4);
+    int task = AddTask("Vol 6", {{"1.jpg", &data}});
+    auto* worker = new CZipWorker(task, windows().dialog.id);
+    ASSERT_TRUE(worker->Start());
+    ASSERT_TRUE(PumpUntil([] { return windows().progress.size() == 2; }));
+    // The last progress goes out before the archive is closed: wait until the worker lets go.
+    ASSERT_TRUE(PumpUntil([&] {
+        HANDLE file = CreateFileW((downloads + L"Vol 6.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(file);
+        return true;
+    }));
+    EXPECT_EQ(windows().progress, Steps(task, 1));
+    EXPECT_NE(Entries(downloads + L"Vol 6.zip").find(R"("crc": )" + std::to_string(Crc(data))), std::string::npos);
+}
+
+}  // namespace

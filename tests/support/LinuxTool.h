@@ -1,0 +1,22 @@
+// Runs a Linux program from a test under Wine and waits for it: fixtures made and results checked
+// by another reader (Python's sqlite3 and zipfile, the sqlite3 tool). Link the target vx_linuxtool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vxtest {
+
+// The Linux path of a Windows path (Wine's drive mapping); empty outside Wine.
+std::string UnixPath(const std::wstring& windowsPath);
+
+// Runs argv[0] (an absolute Linux path) with the other arguments and waits up to timeoutMs.
+// True when it exited with 0; its standard output lands in out, and error says what went wrong
+// (with the program's standard error).
+bool RunLinux(const std::vector<std::string>& argv, std::string* out, std::string* error,
+              unsigned timeoutMs = 60000);
+
+// "/usr/bin/python3", or VELLIX_PYTHON when set.
+std::string PythonPath();
+
+}  // namespace vxtest
