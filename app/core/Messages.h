@@ -119,6 +119,9 @@ public:
 class msg_grab : public VxMsg {
 public:
     msg_grab() : VxMsg("grab") {}
+    // On the user-interface thread: grabs the image lists of the chosen volumes and hands them to
+    // the active downloader.
+    void Run(HWND owner);
     size_t AddItem(std::shared_ptr<CParseContext> context, std::wstring comicName);
     bool AddVolume(size_t item, const VolumeItem& volume);
     std::vector<GrabItem> items;
