@@ -450,4 +450,19 @@ TEST_F(DownloaderTest, FailedSavesLeaveNoFile) {
     EXPECT_EQ(Rows("SELECT ext, status FROM Image2 ORDER BY rowid"), "[[\"\", 3], [\".jpg\", 3]]");
 }
 
+// Folders from 248 characters and files from 260 go through the long form.
+TEST_F(DownloaderTest, LongPaths) {
+    const std::string title(250 - downloads.size(), 'L');
+    Task(title.c_str(), L"V", "http://t/long", {Img("harbor/vol-1/1.jpg"), Img("harbor/vol-1/2.png")});
+    downloader->Commit();
+    const std::wstring folder = downloads + ToWide(title, CP_UTF8) + L"_V\\";
+    ASSERT_GE(folder.size(), 248u);
+    EXPECT_EQ(Record(0).path, folder);
+    ASSERT_TRUE(windows().WaitFinished(*downloader));
+    EXPECT_EQ(Record(0).done, 2);
+    EXPECT_EQ(ReadBytes(L"\\\\?\\" + folder + L"0001.jpg"), DemoImage(Img("harbor/vol-1/1.jpg"), session));
+    EXPECT_EQ(ReadBytes(L"\\\\?\\" + folder + L"0002.png"), DemoImage(Img("harbor/vol-1/2.png"), session));
+    EXPECT_EQ(FilesUnder(L"\\\\?\\" + folder), (std::vector<std::wstring>{L"0001.jpg", L"0002.png"}));
+}
+
 }  // namespace
