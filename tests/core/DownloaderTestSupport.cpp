@@ -20,6 +20,7 @@ DownloadWindows::DownloadWindows(MsgCenter& bus) {
     bus.Subscribe(view.id, "task_progress", MsgThunk<&DownloadWindows::OnTaskProgress>);
     bus.Subscribe(view.id, "downloader_notify", MsgThunk<&DownloadWindows::OnNotify>);
     bus.Subscribe(view.id, "slot_status", MsgThunk<&DownloadWindows::OnSlotStatus>);
+    bus.Subscribe(view.id, "zip_progress", MsgThunk<&DownloadWindows::OnZipProgress>);
 }
 
 void DownloadWindows::OnAddTasks(msg_add_ui_tasks* msg) {
@@ -50,6 +51,11 @@ void DownloadWindows::OnSlotStatus(msg_slot_status* msg) {
                           std::to_string(msg->result));
     if (downloader)
         downloader->OnSlotStatus(*msg);
+}
+
+void DownloadWindows::OnZipProgress(msg_zip_progress* msg) {
+    events.push_back("zip " + std::to_string(msg->taskId) + " " + std::to_string(msg->written) + "/" +
+                     std::to_string(msg->count));
 }
 
 void DownloadWindows::Attach(CDownloaderImpl* d) {

@@ -26,6 +26,7 @@ public:
     void OnNotify(msg_download_notify* msg);
     // Records every completion, then hands it to the downloader as the download view does.
     void OnSlotStatus(msg_slot_status* msg);
+    void OnZipProgress(msg_zip_progress* msg);
 
     // Attaches the downloader (and points it at this view).
     void Attach(CDownloaderImpl* downloader);
@@ -37,7 +38,7 @@ public:
     CDownloaderImpl* downloader = nullptr;
     std::vector<std::wstring> boxes;
     std::vector<HWND> active;
-    std::vector<std::string> events;     // "add 3,4", "status 3 2 0", "progress 3 1 0 2", "notify 1"
+    std::vector<std::string> events;     // "add 3,4", "status 3 2 0", "progress 3 1 0 2", "notify 1", "zip 3 1/2"
     std::vector<std::string> completions;  // "slot ext result" of every slot_status, applied or not
     std::vector<TaskRecord> added;
 };
