@@ -4,15 +4,19 @@
 #include "DbTestSupport.h"
 
 #include <AppDatabase.h>
+#include <AppPath.h>
+#include <DbJobs.h>
 #include <GrabSteps.h>
 #include <Messages.h>
 #include <ParseContext.h>
 #include <VxDownloadMgr.h>
+#include <Tessara.h>
 #include <common/CodePage.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -42,6 +46,11 @@ class OpenContext {
 public:
     OpenContext() { EXPECT_TRUE(context.Database().Open()); }
     AppDatabase& Db() { return context.Database(); }
+    // Uncached settings are written by posted jobs: waits until every job posted before ran.
+    void Drain() {
+        GetFinishedTasks barrier;
+        context.Database().RunSync(&barrier);
+    }
     AppContext context;
 };
 
@@ -80,7 +89,9 @@ TEST(DownloadMgr, StoredChoiceThatNoLongerResolvesFallsBack) {
     for (const Case& c : cases) {
         OpenContext ctx;
         ctx.Db().SetConfig("Downloader", c.stored);
+        ctx.Drain();
         VxDownloadMgr mgr;
+        ctx.Drain();
         EXPECT_EQ(mgr.GetActive(), &mgr.GetBuiltIn()) << c.stored;
         EXPECT_EQ(ctx.Db().GetConfig("Downloader"), c.after) << c.stored;
     }
@@ -89,7 +100,8 @@ TEST(DownloadMgr, StoredChoiceThatNoLongerResolvesFallsBack) {
 class PluginTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        folder_ = new ScopedAppFolder;
+        folder_ = new ScopedAppFolder;  // a fresh copy of the plug-in, loaded as a module of its own
+        seen_ = 0;
         ASSERT_TRUE(
             CopyFileW((BinFolder() + L"kestrade_test.dll").c_str(), (*folder_ + L"Kestrade.dll").c_str(), FALSE));
     }
@@ -138,6 +150,7 @@ TEST_F(PluginTest, OffersAndSelection) {
 TEST_F(PluginTest, StoredChoiceSelectsThePluginAtStart) {
     OpenContext ctx;
     ctx.Db().SetConfig("Downloader", "TestDL");
+    ctx.Drain();
     Calls();
     VxDownloadMgr mgr;
     EXPECT_EQ(mgr.GetActive(), mgr.GetDownloader("TestDL"));
@@ -148,9 +161,11 @@ TEST_F(PluginTest, StoredChoiceSelectsThePluginAtStart) {
 TEST_F(PluginTest, PluginWithoutManagerLeavesTheBuiltInAlone) {
     OpenContext ctx;
     ctx.Db().SetConfig("Downloader", "TestDL");
+    ctx.Drain();
     _putenv("VX_TEST_PLUGIN_NULL=1");
     VxDownloadMgr mgr;
     _putenv("VX_TEST_PLUGIN_NULL=");
+    ctx.Drain();
     EXPECT_EQ(Enumerate(mgr).size(), 1u);
     EXPECT_EQ(mgr.GetActive(), &mgr.GetBuiltIn());
     EXPECT_EQ(ctx.Db().GetConfig("Downloader"), "Vellix");
@@ -187,7 +202,7 @@ std::shared_ptr<CParseContext> Comic(const char* url, const char* name) {
     auto comic = std::make_shared<CParseContext>();
     comic->url = url;
     comic->info = newDictionaryValue();
-    setDictionaryMember(comic->info, "name", newStringValue(name, -1));
+    setDictionaryMember(comic->info, "name", newStringValue(name, static_cast<int>(strlen(name))));
     return comic;
 }
 
@@ -205,6 +220,7 @@ protected:
 TEST_F(GrabTest, ResultsBecomeTasksOfTheBuiltInDownloader) {
     OpenContext ctx;
     ctx.Db().SetConfig("Downloader", "Vellix");
+    ctx.Drain();
     msg_grab grab;
     grab.AddItem(Comic("http://comics.test/a", "Alpha"), L"Alpha");
     grab.AddItem(Comic("http://comics.test/b", "Beta"), L"Beta");
@@ -221,8 +237,7 @@ TEST_F(GrabTest, ResultsBecomeTasksOfTheBuiltInDownloader) {
     EXPECT_EQ(g_failedShown, 1);
 
     // Tasks in order, named after comic and volume, with cookie and headers; the failed one left out.
-    GetFinishedTasks barrier;  // every job posted before it has run
-    ctx.Db().RunSync(&barrier);
+    ctx.Drain();
     EXPECT_EQ(Query(GetAppPath(L"Vellix.dat"), "SELECT url, Name, Cookie, Headers FROM Task2 ORDER BY rowid"),
               "[[\"http://comics.test/a/1\", \"Alpha V1\", \"\", \"\"], "
               "[\"http://comics.test/b/2\", \"Beta V2\", \"sid=1\", \"X-A: 1\"]]");
@@ -246,6 +261,7 @@ TEST_F(GrabTest, NothingHappensWithoutResultsOrWhenTheFailureIsNotAccepted) {
     for (const Case& c : cases) {
         OpenContext ctx;
         ctx.Db().SetConfig("Downloader", "TestDL");
+        ctx.Drain();
         VxDownloadMgr* mgr = ctx.context.GetDownloadMgr();
         ASSERT_EQ(mgr->GetActive(), mgr->GetDownloader("TestDL"));
         Calls();
@@ -265,6 +281,7 @@ TEST_F(GrabTest, NothingHappensWithoutResultsOrWhenTheFailureIsNotAccepted) {
         EXPECT_EQ(Calls(), handed ? "create;commit;" : "") << c.code << " " << c.results;
         EXPECT_EQ(ctx.context.MarkReported("http://comics.test/c"), !handed) << c.code << " " << c.results;
         ctx.Db().SetConfig("Downloader", "Vellix");
+        ctx.Drain();
     }
 }
 
