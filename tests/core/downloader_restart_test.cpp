@@ -19,8 +19,8 @@ std::string Img(const std::string& path) {
 
 TEST(DownloaderRestart, TheNextRunResumesWhatTheLastOneLeft) {
     Service().Control("reset");
-    Service().Control("fail", {{"path", "/img/harbor/vol-2/2.webp"}, {"delay_ms", "3000"}, {"count", "1"}});
-    Service().Control("fail", {{"path", "/img/harbor/vol-3/1.jpg"}, {"delay_ms", "3000"}, {"count", "1"}});
+    Service().Control("fail", {{"path", "/img/harbor/vol-2/2.webp"}, {"delay_ms", "4000"}, {"count", "1"}});
+    Service().Control("fail", {{"path", "/img/harbor/vol-3/1.jpg"}, {"delay_ms", "4000"}, {"count", "1"}});
     ScopedAppFolder folder;
     const std::wstring db = folder + L"Vellix.dat";
     const std::wstring downloads = folder + L"Download\\";
@@ -88,7 +88,7 @@ TEST(DownloaderRestart, TheNextRunResumesWhatTheLastOneLeft) {
     EXPECT_EQ(ServiceLogCount("/img/harbor/vol-3/1.jpg"), 2);
     EXPECT_EQ(ServiceLogCount("/img/harbor/vol-2/1.png"), 1);
     // The first run's request ends before the files are compared.
-    PumpUntil([&] { return GetTickCount() - firstRun > 3500; }, 10000);
+    PumpUntil([&] { return GetTickCount() - firstRun > 4500; }, 10000);
     EXPECT_EQ(Query(db, "SELECT status, ext FROM Image2 ORDER BY rowid"),
               "[[2, \".jpg\"], [2, \".png\"], [2, \".png\"], [2, \".webp\"], [2, \".jpg\"], [2, \".jpg\"]]");
     EXPECT_EQ(FilesUnder(downloads),

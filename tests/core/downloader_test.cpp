@@ -153,7 +153,8 @@ TEST_F(DownloaderTest, CommitDropsDuplicatesAndStoresRows) {
               "[[" + std::to_string(a) + ", \"http://t/a\", \"Harbor A\", \"" + session + "\", \"" +
                   J(dl) + "Harbor_A\\\\\", \"X-One: 1\", 0], [" + std::to_string(b) +
                   ", \"http://t/b\", \"Harbor B\", \"" + session + "\", \"" + J(dl) +
-                  "Harbor_B\\\\\", \"\", 1], [" + std::to_string(c) + ", \"http://t/c\", \"\\u6708 \\u7b2c1\\u5377\", \"" +
+                  "Harbor_B\\\\\", \"\", 1], [" + std::to_string(c) +
+                  ", \"http://t/c\", \"\\u6708 \\u7b2c1\\u5377\", \"" +
                   session + "\", \"" + J(dl) + "\\u6708_\\u7b2c1\\u5377\\\\\", \"\", 0]]");
     EXPECT_EQ(Rows("SELECT url, ref, target, parent FROM Image2 ORDER BY rowid"),
               "[[\"" + missing + "\", \"" + ComicPage() + "\", \"0001\", " + std::to_string(a) + "], [\"" + missing +
@@ -393,8 +394,8 @@ TEST_F(DownloaderTest, RemovedTasksLeaveTheirSlotsAndIgnoreTheirCompletions) {
 TEST_F(DownloaderTest, FileNamesOfEachRenameTypeAndExtensions) {
     // The type decides when the table knows it; otherwise the address does.
     Service().Control("fail", {{"path", "/img/harbor/vol-1/3.gif"}, {"set_header", "Content-Type:image/png"}});
-    Service().Control("fail",
-                      {{"path", "/img/harbor/vol-2/2.webp"}, {"set_header", "Content-Type:image/jpeg; charset=binary"}});
+    const std::string jpegWithCharset = "Content-Type:image/jpeg; charset=binary";
+    Service().Control("fail", {{"path", "/img/harbor/vol-2/2.webp"}, {"set_header", jpegWithCharset}});
     const std::vector<std::string> urls = {Img("kite/complete/1.webp"), Img("kite/complete/2.jpeg"),
                                            Img("kite/complete/3.png"), Img("harbor/vol-1/3.gif"),
                                            Img("harbor/vol-2/2.webp")};

@@ -82,7 +82,8 @@ TEST(DownloadRoad, FromAComicAddressToZipArchives) {
         JsonValue* images = nullptr;
         ASSERT_TRUE(comic->ParseImages(images, address, &grab)) << comic->GetLastError();
         EXPECT_NE(grab.cookie.find("vx_session="), std::string::npos);
-        Vellix::DownloadTask* task = downloader.CreateTask(comic.get(), ToWide(title, CP_UTF8).c_str(), address.c_str());
+        Vellix::DownloadTask* task =
+            downloader.CreateTask(comic.get(), ToWide(title, CP_UTF8).c_str(), address.c_str());
         ASSERT_NE(task, nullptr);
         task->SetCookie(grab.cookie.c_str());
         if (!grab.headers.empty())
