@@ -107,6 +107,9 @@ void SanitizeFileName(std::wstring& name)
             c = L'_';
             break;
         default:
+            // Control characters are no more valid in a Windows file name than the nine above.
+            if (c > 0 && c < 0x20)
+                c = L'_';
             break;
         }
     }

@@ -14,7 +14,7 @@ struct PathParts {
 // Drops "." components and resolves whole ".." components, never above the drive or UNC share.
 void NormalizePath(std::wstring& path);
 
-// Each of \ / : * ? " < > | becomes '_'.
+// Each of \ / : * ? " < > | and each control character 0x01 to 0x1F becomes '_'.
 void SanitizeFileName(std::wstring& name);
 
 // The form CreateDirectoryW needs: from 248 characters on (its limit), "\\?\" or "\\?\UNC\" in

@@ -53,11 +53,13 @@ public:
 class msg_slot_status : public VxMsg {
 public:
     enum : unsigned { kSaved = 2, kFailed = 3 };
-    msg_slot_status(int slotIndex, std::wstring extension, unsigned slotResult)
-        : VxMsg("slot_status"), slot(slotIndex), ext(std::move(extension)), result(slotResult) {}
+    msg_slot_status(int slotIndex, std::wstring extension, unsigned slotResult, unsigned requestSerial)
+        : VxMsg("slot_status"), slot(slotIndex), ext(std::move(extension)), result(slotResult),
+          serial(requestSerial) {}
     int slot;
     std::wstring ext;
     unsigned result;
+    unsigned serial;  // of the request, as the slot recorded it when starting it
 };
 
 class msg_set_active : public VxMsg {
@@ -119,6 +121,9 @@ public:
 class msg_grab : public VxMsg {
 public:
     msg_grab() : VxMsg("grab") {}
+    // On the user-interface thread: grabs the image lists of the chosen volumes and hands them to
+    // the active downloader.
+    void Run(HWND owner);
     size_t AddItem(std::shared_ptr<CParseContext> context, std::wstring comicName);
     bool AddVolume(size_t item, const VolumeItem& volume);
     std::vector<GrabItem> items;

@@ -64,7 +64,7 @@ TEST(NormalizePath, Table)
     }
 }
 
-TEST(SanitizeFileName, NineCharactersOnly)
+TEST(SanitizeFileName, ForbiddenAndControlCharactersOnly)
 {
     std::wstring s = L"a:b*c?";
     SanitizeFileName(s);
@@ -72,6 +72,9 @@ TEST(SanitizeFileName, NineCharactersOnly)
     s = L"\\/:*?\"<>|x. \x4E00.";
     SanitizeFileName(s);
     EXPECT_EQ(L"_________x. \x4E00.", s);
+    s = L"a\tb\x1F\x7F" L" c";
+    SanitizeFileName(s);
+    EXPECT_EQ(L"a_b_\x7F c", s);
 }
 
 TEST(DirectoryCallPath, PrefixFrom248Characters)

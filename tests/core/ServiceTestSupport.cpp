@@ -110,3 +110,45 @@ bool ServiceRun::LoadCatalogue() {
     return config.outcome == kConfigCatalogue &&
            context_->Catalog().Load(std::make_shared<std::string>(config.body));
 }
+
+PageLoader::PageLoader(std::shared_ptr<CParseContext> parse) : parse_(std::move(parse)) {
+    done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+PageLoader::~PageLoader() {
+    CloseHandle(done_);
+}
+
+void PageLoader::OnResponse(const Orvane::OvResponse& response) {
+    std::string page;
+    parsed = parse_->ReadPage(response, page) && parse_->ParseInfo(url, page);
+    worker = GetCurrentThreadId();
+    SetEvent(done_);
+}
+
+bool PageLoader::Load(const std::string& address) {
+    url = address;
+    if (parse_->StartPageRequest(url, *this, false) != 0)
+        return false;
+    return WaitForSingleObject(done_, 20000) == WAIT_OBJECT_0 && parsed;
+}
+
+Vellix::Script* ScriptFor(AppContext& context, const std::string& host) {
+    ScriptManager& manager = context.Scripts();
+    Vellix::Script* script = nullptr;
+    int found = manager.FindScript(host, script);
+    if (found == kScriptLoaded)
+        return script;
+    EXPECT_EQ(found, kScriptMustDownload) << host;
+    SiteInfo site;
+    EXPECT_TRUE(context.Catalog().FindSite(host, site)) << host;
+    std::unique_ptr<Answer> answer =
+        Fetch(ScriptUrl(site.key), [](Orvane::OvRequest* r) { PrepareScriptRequest(r, false); });
+    if (!answer->response)
+        return nullptr;
+    ScriptFetchResult result(*answer->response);
+    result.host = host;
+    result.key = site.key;
+    EXPECT_EQ(manager.LoadDownloaded(result, script), kScriptLoaded) << result.error;
+    return script;
+}

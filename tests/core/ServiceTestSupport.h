@@ -6,6 +6,7 @@
 #include "CoreTestSupport.h"
 
 #include <AppContext.h>
+#include <ParseContext.h>
 #include <Dornet.h>
 #include <ServiceServer.h>
 
@@ -78,6 +79,25 @@ private:
     ScopedAppFolder folder_;
     ServiceRun run_;
 };
+
+// The page-loading step: on completion the page is parsed right there, on the request's worker.
+class PageLoader : public Orvane::OvRequest::Client {
+public:
+    explicit PageLoader(std::shared_ptr<CParseContext> parse);
+    ~PageLoader();
+    void OnResponse(const Orvane::OvResponse& response) override;
+    bool Load(const std::string& address);
+    std::string url;
+    bool parsed = false;
+    DWORD worker = 0;
+
+private:
+    std::shared_ptr<CParseContext> parse_;
+    HANDLE done_;
+};
+
+// The script of a host, found or downloaded as the page-loading dialog does it.
+Vellix::Script* ScriptFor(AppContext& context, const std::string& host);
 
 // The demo site's host and its catalogue key.
 extern const char kDemoHost[];

@@ -18,34 +18,6 @@
 
 namespace {
 
-// The page-loading step: on completion the page is parsed right there, on the request's worker.
-class PageLoader : public Orvane::OvRequest::Client {
-public:
-    explicit PageLoader(std::shared_ptr<CParseContext> parse) : parse_(std::move(parse)) {
-        done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    }
-    ~PageLoader() { CloseHandle(done_); }
-    void OnResponse(const Orvane::OvResponse& response) override {
-        std::string page;
-        parsed = parse_->ReadPage(response, page) && parse_->ParseInfo(url, page);
-        worker = GetCurrentThreadId();
-        SetEvent(done_);
-    }
-    bool Load(const std::string& address) {
-        url = address;
-        if (parse_->StartPageRequest(url, *this, false) != 0)
-            return false;
-        return WaitForSingleObject(done_, 20000) == WAIT_OBJECT_0 && parsed;
-    }
-    std::string url;
-    bool parsed = false;
-    DWORD worker = 0;
-
-private:
-    std::shared_ptr<CParseContext> parse_;
-    HANDLE done_;
-};
-
 class Notes : public Vellix::NotifyCallback {
 public:
     void OnCount(int count) override { lines.push_back("count:" + std::to_string(count)); }
@@ -57,27 +29,6 @@ std::string Member(JsonValue* dict, const char* name) {
     std::string value;
     JsonGetStringMember(dict, name, value);
     return value;
-}
-
-// The script of a host, found or downloaded as the page-loading dialog does it.
-Vellix::Script* ScriptFor(AppContext& context, const std::string& host) {
-    ScriptManager& manager = context.Scripts();
-    Vellix::Script* script = nullptr;
-    int found = manager.FindScript(host, script);
-    if (found == kScriptLoaded)
-        return script;
-    EXPECT_EQ(found, kScriptMustDownload) << host;
-    SiteInfo site;
-    EXPECT_TRUE(context.Catalog().FindSite(host, site)) << host;
-    std::unique_ptr<Answer> answer =
-        Fetch(ScriptUrl(site.key), [](Orvane::OvRequest* r) { PrepareScriptRequest(r, false); });
-    if (!answer->response)
-        return nullptr;
-    ScriptFetchResult result(*answer->response);
-    result.host = host;
-    result.key = site.key;
-    EXPECT_EQ(manager.LoadDownloaded(result, script), kScriptLoaded) << result.error;
-    return script;
 }
 
 TEST(ComicRoad, FromAPastedAddressToTheImagesOfAVolume) {

@@ -17,7 +17,8 @@ GET /__quit. With --no-lifeline only /__quit, a signal or --max-seconds stop it.
 Endpoints of the http port (any method; query parameters in brackets):
   /plain                       200, a short text
   /empty                       200, empty body
-  /bytes/N [seed]              N pseudo-random bytes, Content-Length; X-Body-MD5 is their MD5
+  /bytes/N [seed, ms]          N pseudo-random bytes, Content-Length; X-Body-MD5 is their MD5;
+                               answered after ms milliseconds (default 0)
   /chunked/N [seed]            the same bytes, chunked transfer coding
   /encoded/N [coding, seed, corrupt, chunked]
                                compressible text of N bytes, compressed: coding gzip (any case)
@@ -201,6 +202,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif head == "empty":
             self.reply(200)
         elif head in ("bytes", "chunked"):
+            if arg("ms"):
+                stopping.wait(int(arg("ms")) / 1000.0)
             data = random_bytes(number(), int(arg("seed", "1")))
             headers = [("X-Body-MD5", md5(data))]
             if head == "bytes":
@@ -307,6 +310,13 @@ class ProxyHandler(Handler):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     request_queue_size = 128
+
+    def get_request(self):
+        # Headers and body leave in separate writes: with Nagle's algorithm a kept-alive connection
+        # then waits for the peer's delayed acknowledgement (40 ms) on every answer.
+        conn, addr = super().get_request()
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        return conn, addr
 
 
 def serve_silent(sock):

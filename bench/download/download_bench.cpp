@@ -1,0 +1,71 @@
+// Downloads COUNT images through the built-in downloader (20 tasks, five slots, files saved, image
+// states recorded by the database worker) and prints the time and the peak memory.
+// Usage: download_bench URL-PREFIX COUNT FOLDER; image i is URL-PREFIX + "&n=" + i.
+#include <DownloaderTestSupport.h>
+
+#include <AppContext.h>
+#include <AppDatabase.h>
+#include <AppPath.h>
+#include <DownloaderImpl.h>
+#include <VxDownloadMgr.h>
+#include <common/CodePage.h>
+
+#include <psapi.h>
+
+#include <cstdio>
+#include <string>
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: download_bench URL-PREFIX COUNT FOLDER\n");
+        return 2;
+    }
+    const std::string prefix = ToNarrow(argv[1], CP_UTF8);
+    const int count = _wtoi(argv[2]);
+    std::wstring folder = argv[3];
+    if (folder.back() != L'\\')
+        folder += L'\\';
+    SetAppPathForTesting(folder);
+
+    AppContext context;
+    if (!context.Database().Open()) {
+        std::fprintf(stderr, "cannot open the database\n");
+        return 1;
+    }
+    DownloadWindows windows(context.Messages());
+    CDownloaderImpl& downloader = context.GetDownloadMgr()->GetBuiltIn();
+    windows.Attach(&downloader);
+
+    const int tasks = 20;
+    NamedComic comic("Bench");
+    for (int t = 0; t < tasks; ++t) {
+        std::wstring volume = L"Volume " + std::to_wstring(t + 1);
+        std::string url = "http://bench.test/volume/" + std::to_string(t);
+        Vellix::DownloadTask* task = downloader.CreateTask(&comic, volume.c_str(), url.c_str());
+        for (int i = t; i < count; i += tasks)
+            task->AddImage((prefix + "&n=" + std::to_string(i)).c_str(), url.c_str());
+        task->Finish();
+    }
+
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    downloader.Commit();
+    bool finished = windows.WaitFinished(downloader, 600000);
+    QueryPerformanceCounter(&t1);
+    double seconds = double(t1.QuadPart - t0.QuadPart) / double(f.QuadPart);
+
+    int done = 0, failed = 0;
+    for (const TaskRecord& task : downloader.Tasks()) {
+        done += task.done;
+        failed += task.failed;
+    }
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    std::printf("vellix images=%d done=%d failed=%d seconds=%.3f images/s=%.1f peak-working-set-MB=%.1f "
+                "peak-private-MB=%.1f%s\n",
+                count, done, failed, seconds, count / seconds, memory.PeakWorkingSetSize / 1048576.0,
+                memory.PeakPagefileUsage / 1048576.0, finished ? "" : " UNFINISHED");
+    return finished && failed == 0 ? 0 : 1;
+}
