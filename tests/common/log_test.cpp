@@ -1,7 +1,6 @@
 // The log stream: one prefixed debugger string per flush, and whole messages from concurrent writers.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,7 +8,7 @@
 #include "common/Log.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "DebugCapture.h"
 #else
 #include <cstdio>
 #include <unistd.h>
@@ -18,45 +17,7 @@
 namespace {
 
 #ifdef _WIN32
-// The debugger strings of this process, caught as the exception OutputDebugStringA raises.
-class DebugCapture {
-public:
-    DebugCapture()
-    {
-        Strings().clear();
-        handler_ = AddVectoredExceptionHandler(1, &DebugCapture::OnException);
-    }
-    ~DebugCapture() { RemoveVectoredExceptionHandler(handler_); }
-
-    std::vector<std::string> Take()
-    {
-        std::lock_guard<std::mutex> lock(Mutex());
-        return Strings();
-    }
-
-private:
-    static std::mutex& Mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static std::vector<std::string>& Strings()
-    {
-        static std::vector<std::string> s;
-        return s;
-    }
-    static LONG CALLBACK OnException(EXCEPTION_POINTERS* info)
-    {
-        const EXCEPTION_RECORD* r = info->ExceptionRecord;
-        if (r->ExceptionCode == 0x40010006 && r->NumberParameters >= 2) {  // DBG_PRINTEXCEPTION_C
-            std::lock_guard<std::mutex> lock(Mutex());
-            Strings().emplace_back(reinterpret_cast<const char*>(r->ExceptionInformation[1]));
-        }
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-
-    void* handler_;
-};
+using vxtest::DebugCapture;
 #else
 // Standard error stands in for the debugger on the host; the capture yields its lines.
 class DebugCapture {

@@ -8,61 +8,19 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <regex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "DebugCapture.h"
 #include "QuilletTestSupport.h"
 
 using namespace qtest;
+using vxtest::DebugCapture;
 
 namespace {
-
-// The debugger strings of this process, caught as the exception OutputDebugStringA raises.
-class DebugCapture {
-public:
-    DebugCapture()
-    {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Strings().clear();
-        handler_ = AddVectoredExceptionHandler(1, &DebugCapture::OnException);
-    }
-    ~DebugCapture() { RemoveVectoredExceptionHandler(handler_); }
-
-    std::vector<std::string> Take()
-    {
-        std::lock_guard<std::mutex> lock(Mutex());
-        std::vector<std::string> out;
-        out.swap(Strings());
-        return out;
-    }
-
-private:
-    static std::mutex& Mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static std::vector<std::string>& Strings()
-    {
-        static std::vector<std::string> s;
-        return s;
-    }
-    static LONG CALLBACK OnException(EXCEPTION_POINTERS* info)
-    {
-        const EXCEPTION_RECORD* r = info->ExceptionRecord;
-        if (r->ExceptionCode == 0x40010006 && r->NumberParameters >= 2) {  // DBG_PRINTEXCEPTION_C
-            std::lock_guard<std::mutex> lock(Mutex());
-            Strings().emplace_back(reinterpret_cast<const char*>(r->ExceptionInformation[1]));
-        }
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
-
-    void* handler_;
-};
 
 const char kRawEntries[] =
     "function Vellix_ParseInfo(u, t) return assert(load(t))() end\n"
