@@ -11,6 +11,8 @@
 #include "common/Path.h"
 #include "common/Url.h"
 
+#include "IEProxySettings.h"
+
 namespace {
 
 TEST(CodePage, CountedFormsKeepEmbeddedZeros)
@@ -57,7 +59,7 @@ TEST(AnsiCodePage936, AnsiIsGbk)
     EXPECT_EQ("\xD6\xD0\xCE\xC4", ToNarrow(L"\x4E2D\x6587", CP_ACP));
 }
 
-// The Internet Explorer settings blob: version, counter, flags, proxy text, bypass list, script address.
+// The Internet Explorer proxy settings, written as the system stores them and read back.
 // Other tests of the build share its Wine prefix and read these settings too, so these run only in
 // a prefix of their own (the ctest entry common_ieproxy_test).
 class IEProxy : public ::testing::Test {
@@ -68,40 +70,9 @@ protected:
             GTEST_SKIP() << "writes the prefix's proxy settings; runs as common_ieproxy_test";
     }
 
-    static constexpr const wchar_t* kKey =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+    void SetProxy(const std::string& proxy) { ASSERT_EQ(ERROR_SUCCESS, vxtest::WriteIEProxy(proxy, ++counter_)); }
 
-    void SetProxy(const std::string& proxy)
-    {
-        std::vector<BYTE> blob;
-        auto dword = [&](DWORD v) {
-            const BYTE* p = reinterpret_cast<const BYTE*>(&v);
-            blob.insert(blob.end(), p, p + 4);
-        };
-        dword(0x46);
-        dword(++counter_);
-        dword(proxy.empty() ? 1 : 3);  // direct, plus manual proxy
-        dword(static_cast<DWORD>(proxy.size()));
-        blob.insert(blob.end(), proxy.begin(), proxy.end());
-        dword(0);
-        dword(0);
-        blob.resize(blob.size() + 32);
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                                 nullptr, &key, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY,
-                                                blob.data(), static_cast<DWORD>(blob.size())));
-        RegCloseKey(key);
-    }
-
-    void TearDown() override
-    {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueW(key, L"DefaultConnectionSettings");
-            RegCloseKey(key);
-        }
-    }
+    void TearDown() override { vxtest::ClearIEProxy(); }
 
     DWORD counter_ = 0;
 };

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "IEProxySettings.h"
 #include "QuilletTestSupport.h"
 #include "Tessara.h"
 #include "TestServer.h"
@@ -363,39 +364,11 @@ protected:
     }
     void TearDown() override
     {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueW(key, L"DefaultConnectionSettings");
-            RegCloseKey(key);
-        }
+        vxtest::ClearIEProxy();
         HttpGetTest::TearDown();
     }
 
-    static constexpr const wchar_t* kKey =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-
-    void SetIEProxy(const std::string& proxy)
-    {
-        std::vector<BYTE> blob;
-        auto dword = [&](DWORD v) {
-            const BYTE* p = reinterpret_cast<const BYTE*>(&v);
-            blob.insert(blob.end(), p, p + 4);
-        };
-        dword(0x46);
-        dword(++counter_);
-        dword(3);  // direct, plus manual proxy
-        dword(static_cast<DWORD>(proxy.size()));
-        blob.insert(blob.end(), proxy.begin(), proxy.end());
-        dword(0);
-        dword(0);
-        blob.resize(blob.size() + 32);
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                                 &key, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, blob.data(),
-                                                static_cast<DWORD>(blob.size())));
-        RegCloseKey(key);
-    }
+    void SetIEProxy(const std::string& proxy) { ASSERT_EQ(ERROR_SUCCESS, vxtest::WriteIEProxy(proxy, ++counter_)); }
 
     DWORD counter_ = 0;
 };
