@@ -9,6 +9,8 @@
 #include <ZipWorker.h>
 #include <common/CodePage.h>
 
+#include "LinuxTool.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -97,16 +99,6 @@ std::string FileBytes(uint32_t seed) {
     return bytes;
 }
 
-bool WriteWhole(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
 long long FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
@@ -120,7 +112,7 @@ int PackTask(AppDatabase& db, const std::wstring& folder) {
     for (int i = 1; i <= kFiles; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "%03d.png", i);
-        if (!WriteWhole(files + ToWide(name, CP_UTF8), FileBytes(i))) {
+        if (!vxtest::WriteBytes(files + ToWide(name, CP_UTF8), FileBytes(i))) {
             std::fprintf(stderr, "cannot write the files\n");
             return -1;
         }

@@ -8,6 +8,8 @@
 #include <MsgCenter.h>
 #include <VxMsg.h>
 
+#include "LinuxTool.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -28,7 +30,7 @@ private:
     std::wstring path_;
 };
 
-void WriteBytes(const std::wstring& path, const std::string& bytes);
+using vxtest::WriteBytes;
 std::string ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
 

@@ -51,7 +51,9 @@ bool ReadAll(const std::wstring& path, std::string& out) {
     return true;
 }
 
-bool WriteAll(const std::wstring& path, const std::string& bytes) {
+}  // namespace
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -60,8 +62,6 @@ bool WriteAll(const std::wstring& path, const std::string& bytes) {
     CloseHandle(file);
     return ok && written == bytes.size();
 }
-
-}  // namespace
 
 std::string UnixPath(const std::wstring& windowsPath) {
     using Fn = char*(CDECL*)(LPCWSTR);
@@ -108,7 +108,7 @@ bool RunLinux(const std::vector<std::string>& argv, std::string* out, std::strin
     std::string script = command + ">" + ShellQuote(unixBase + ".out") + " 2>" + ShellQuote(unixBase + ".err") +
                          "\necho $? >" + ShellQuote(unixBase + ".rc.tmp") + "\nmv " + ShellQuote(unixBase + ".rc.tmp") +
                          " " + ShellQuote(unixBase + ".rc") + "\n";
-    if (!WriteAll(dosScript, script))
+    if (!WriteBytes(dosScript, script))
         return fail("cannot write " + unixBase + ".sh");
 
     std::wstring commandLine = L"\"" + dosShell + L"\" \"" + std::wstring(unixBase.begin(), unixBase.end()) + L".sh\"";

@@ -1,5 +1,6 @@
 // Runs a Linux program from a test under Wine and waits for it: fixtures made and results checked
-// by another reader (Python's sqlite3 and zipfile, the sqlite3 tool). Link the target vx_linuxtool.
+// by another reader (Python's sqlite3 and zipfile, the sqlite3 tool), and the files handed to them.
+// Link the target vx_linuxtool.
 #pragma once
 
 #include <string>
@@ -15,6 +16,9 @@ std::string UnixPath(const std::wstring& windowsPath);
 // (with the program's standard error).
 bool RunLinux(const std::vector<std::string>& argv, std::string* out, std::string* error,
               unsigned timeoutMs = 60000);
+
+// Writes bytes as the whole file at path; false when it could not.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
 
 // "/usr/bin/python3", or VELLIX_PYTHON when set.
 std::string PythonPath();
