@@ -2,15 +2,9 @@
 # Database jobs and zip packing: dbzip_bench commits and reads back 200 tasks of 200 images and
 # packs 500 files of 200 KB (best of three); Info-ZIP's zip -9 then packs the same files, best of
 # three, and the packing times are compared. Usage: bench/core/run.sh [windows-build-dir]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(cd "${1:-$root/build/win}" && pwd)
-bench=$build/bin/dbzip_bench.exe
-[ -f "$bench" ] || { echo "build dbzip_bench first: ninja -C $build dbzip_bench" >&2; exit 1; }
-command -v zip >/dev/null || { echo "zip is missing (apt-get install zip)" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/../lib.sh"
+bench_setup dbzip_bench zip "${1:-}"
 "$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "Z:${work//\//\\}" | tr -d '\r' | tee "$work/vellix.txt"
 
 best=

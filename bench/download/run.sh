@@ -1,21 +1,11 @@
 #!/usr/bin/env bash
 # The built-in downloader next to the ideal time and to curl: 2,000 images of 50 KB from the local
 # test server, each answered after 20 ms, five at a time. Usage: bench/download/run.sh [windows-build-dir]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(cd "${1:-$root/build/win}" && pwd)
-bench=$build/bin/download_bench.exe
-[ -f "$bench" ] || { echo "build download_bench first: ninja -C $build download_bench" >&2; exit 1; }
-command -v curl >/dev/null || { echo "curl is missing (apt-get install curl)" >&2; exit 1; }
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/../lib.sh"
+bench_setup download_bench curl "${1:-}"
+bench_server
 count=2000 latency_ms=20
-
-work=$(mktemp -d)
-python3 "$root/tests/http/testserver.py" --port-file "$work/ports.json" --no-lifeline --max-seconds 900 &
-server=$!
-trap 'kill $server 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 100); do [ -s "$work/ports.json" ] && break; sleep 0.05; done
-port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$work/ports.json")
 prefix="http://127.0.0.1:$port/bytes/51200?ms=$latency_ms"
 
 mkdir -p "$work/vellix" "$work/curl"

@@ -1,20 +1,10 @@
 #!/usr/bin/env bash
 # Dornet next to curl: 1,000 requests of 100 KB from the local test server with 5 and with 20 in
 # flight, the same URLs for both, in one run. Usage: bench/http/run.sh [windows-build-dir]
-set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(cd "${1:-$root/build/win}" && pwd)
-bench=$build/bin/dornet_bench.exe
-[ -f "$bench" ] || { echo "build dornet_bench first: ninja -C $build dornet_bench" >&2; exit 1; }
-command -v curl >/dev/null || { echo "curl is missing (apt-get install curl)" >&2; exit 1; }
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
-
-work=$(mktemp -d)
-python3 "$root/tests/http/testserver.py" --port-file "$work/ports.json" --no-lifeline --max-seconds 900 &
-server=$!
-trap 'kill $server 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 100); do [ -s "$work/ports.json" ] && break; sleep 0.05; done
-port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$work/ports.json")
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/../lib.sh"
+bench_setup dornet_bench curl "${1:-}"
+bench_server
 
 for i in $(seq 0 999); do
   printf 'url = "http://127.0.0.1:%s/bytes/102400?seed=%d"\noutput = "/dev/null"\n' "$port" $((i % 8))
