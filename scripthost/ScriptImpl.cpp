@@ -349,25 +349,19 @@ void VxScriptImpl::SetHostNil(const char* name)
     SetString(name, nullptr);
 }
 
-int VxScriptImpl::ParseInfo(MemObject* json, const char* url, const char* text, size_t length)
+int VxScriptImpl::CallTextEntry(const char* name, const char* url, const char* text, size_t length,
+                                JsonValue** result)
 {
     if (IsEmpty(url, 0) || IsEmpty(text, length))
         return kScriptBadArguments;
-    JsonValue* raw = nullptr;
-    int code;
-    {
-        MutexLock lock(mutex_);
-        code = CallEntry("Vellix_ParseInfo", url, text, length, &raw);
-    }
-    JsonHolder result(raw);
-    if (code != kScriptOk)
-        return code;
-    JsonValue* name = nullptr;
-    if (getValueType(result.get()) != JSON_DICTIONARY || !lookupDictionaryMember(result.get(), "name", &name) ||
-        getValueType(name) != JSON_STRING)
-        return kScriptWrongResult;
+    MutexLock lock(mutex_);
+    return CallEntry(name, url, text, length, result);
+}
+
+int VxScriptImpl::WriteResult(MemObject* json, JsonValue* result)
+{
     std::string out;
-    if (!Serialize(result.get(), out)) {
+    if (!Serialize(result, out)) {
         lastError_ = "Cannot write the result as JSON text.";
         return kScriptError;
     }
@@ -375,16 +369,24 @@ int VxScriptImpl::ParseInfo(MemObject* json, const char* url, const char* text, 
     return kScriptOk;
 }
 
+int VxScriptImpl::ParseInfo(MemObject* json, const char* url, const char* text, size_t length)
+{
+    JsonValue* raw = nullptr;
+    int code = CallTextEntry("Vellix_ParseInfo", url, text, length, &raw);
+    JsonHolder result(raw);
+    if (code != kScriptOk)
+        return code;
+    JsonValue* name = nullptr;
+    if (getValueType(result.get()) != JSON_DICTIONARY || !lookupDictionaryMember(result.get(), "name", &name) ||
+        getValueType(name) != JSON_STRING)
+        return kScriptWrongResult;
+    return WriteResult(json, result.get());
+}
+
 int VxScriptImpl::ParseVolumes(MemObject* json, const char* url, const char* text, size_t length)
 {
-    if (IsEmpty(url, 0) || IsEmpty(text, length))
-        return kScriptBadArguments;
     JsonValue* raw = nullptr;
-    int code;
-    {
-        MutexLock lock(mutex_);
-        code = CallEntry("Vellix_ParseVolumes", url, text, length, &raw);
-    }
+    int code = CallTextEntry("Vellix_ParseVolumes", url, text, length, &raw);
     JsonHolder result(raw);
     if (code != kScriptOk)
         return code;
@@ -395,13 +397,7 @@ int VxScriptImpl::ParseVolumes(MemObject* json, const char* url, const char* tex
     }
     if (!result.get() || type != JSON_ARRAY)
         return kScriptWrongResult;
-    std::string out;
-    if (!Serialize(result.get(), out)) {
-        lastError_ = "Cannot write the result as JSON text.";
-        return kScriptError;
-    }
-    WriteToSink(json, out);
-    return kScriptOk;
+    return WriteResult(json, result.get());
 }
 
 bool VxScriptImpl::LacksParseImages()
@@ -437,12 +433,9 @@ int VxScriptImpl::ParseImages(MemObject* json, const char* url, NotifyCallback* 
         return code;
     if (!result.get() || getValueType(result.get()) != JSON_ARRAY)
         return kScriptWrongResult;
-    std::string out;
-    if (!Serialize(result.get(), out)) {
-        lastError_ = "Cannot write the result as JSON text.";
-        return kScriptError;
-    }
-    WriteToSink(json, out);
+    code = WriteResult(json, result.get());
+    if (code != kScriptOk)
+        return code;
     if (!cookies_.empty())
         callback->OnCookie(CookieText(std::string()).c_str());
     return kScriptOk;

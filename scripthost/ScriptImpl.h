@@ -64,6 +64,9 @@ public:
 
 private:
     int CallEntry(const char* name, const char* url, const char* text, size_t length, JsonValue** result);
+    // CallEntry for the entries that parse a page text, after checking the arguments.
+    int CallTextEntry(const char* name, const char* url, const char* text, size_t length, JsonValue** result);
+    int WriteResult(MemObject* json, JsonValue* result);
     bool ReadGlobalString(const char* name, std::string& value);
     void TakeError();
     void SetHostNil(const char* name);
