@@ -1,6 +1,7 @@
 // The SQL of the database jobs. A statement that cannot be prepared leaves the job's results as
 // they were made.
 #include "DbJobs.h"
+#include "JsonUtil.h"
 
 #include <common/CodePage.h>
 
@@ -80,14 +81,6 @@ bool IsRecordArray(JsonValue* value) {
     return true;
 }
 
-std::string StringMember(JsonValue* dict, const char* key) {
-    JsonValue* member = nullptr;
-    lookupDictionaryMember(dict, key, &member);
-    if (getValueType(member) != JSON_STRING)
-        return std::string();
-    return std::string(getCString(member), static_cast<size_t>(getStringLength(member)));
-}
-
 }  // namespace
 
 void CLoadVols::Execute(sqlite3** db) {
@@ -109,7 +102,7 @@ void CLoadVols::Execute(sqlite3** db) {
             getArrayMember(value, i, &member);
             JsonValue* state = nullptr;
             lookupDictionaryMember(member, "t", &state);
-            (*records)[StringMember(member, "u")] = getValueType(state) == JSON_NUMBER ? toInteger(state) : 0;
+            (*records)[JsonStringMember(member, "u")] = getValueType(state) == JSON_NUMBER ? toInteger(state) : 0;
         }
     }
     if (value)

@@ -4,6 +4,7 @@
 
 #include "AppContext.h"
 #include "AppDatabase.h"
+#include "JsonUtil.h"
 #include "MsgCenter.h"
 #include "VolumeRecordSet.h"
 
@@ -29,14 +30,6 @@ std::mutex g_writeLock;
 std::atomic<unsigned> g_generation{0};
 unsigned g_lastWritten = 0;  // under g_writeLock
 
-std::string StringMember(JsonValue* dict, const char* key) {
-    JsonValue* member = nullptr;
-    lookupDictionaryMember(dict, key, &member);
-    if (getValueType(member) != JSON_STRING)
-        return std::string();
-    return std::string(getCString(member), static_cast<size_t>(getStringLength(member)));
-}
-
 bool SetStringMember(JsonValue* dict, const char* key, const std::string& text) {
     JsonValue* value = newStringValue(text.data(), static_cast<int>(text.size()));
     if (setDictionaryMember(dict, key, value))
@@ -54,7 +47,7 @@ JsonValue* FolderMembers(JsonValue* node) {
 }
 
 std::wstring NameOf(JsonValue* node) {
-    return ToWide(StringMember(node, "n"), CP_UTF8);
+    return ToWide(JsonStringMember(node, "n"), CP_UTF8);
 }
 
 // Appended first, then given its "c" array, as a folder dictionary always is.
@@ -78,7 +71,7 @@ void CollectItemUrls(JsonValue* node, std::vector<std::string>& urls) {
         return;
     JsonValue* members = FolderMembers(node);
     if (!members) {
-        urls.push_back(StringMember(node, "u"));
+        urls.push_back(JsonStringMember(node, "u"));
         return;
     }
     unsigned count = getArraySize(members);
@@ -224,7 +217,7 @@ FavoriteLink FavoriteLink::FromJsonWithUrl(JsonValue* node) {
     FavoriteLink link;
     link.name = NameOf(node);
     link.node = node;
-    link.url = StringMember(node, "u");
+    link.url = JsonStringMember(node, "u");
     return link;
 }
 
@@ -321,7 +314,7 @@ void FavoritesStore::RebuildIndex(JsonValue* array, FavoriteIndex& index) {
         if (JsonValue* members = FolderMembers(member))
             RebuildIndex(members, index);
         else
-            index[StringMember(member, "u")] = member;
+            index[JsonStringMember(member, "u")] = member;
     }
 }
 

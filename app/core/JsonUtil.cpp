@@ -37,6 +37,13 @@ bool JsonGetStringMember(JsonValue* dict, const char* name, std::string& out)
     return true;
 }
 
+std::string JsonStringMember(JsonValue* dict, const char* name)
+{
+    std::string text;
+    JsonGetStringMember(dict, name, text);
+    return text;
+}
+
 bool JsonGetBooleanMember(JsonValue* dict, const char* name, bool& out)
 {
     JsonValue* member = Member(dict, name, 1);

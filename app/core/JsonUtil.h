@@ -14,6 +14,8 @@ bool JsonGetStringMember(JsonValue* dict, const char* name, std::string& out);
 bool JsonGetBooleanMember(JsonValue* dict, const char* name, bool& out);
 bool JsonGetNumberMember(JsonValue* dict, const char* name, int& out);  // truncated to an integer
 bool JsonGetArrayValue(JsonValue* dict, const char* name, JsonValue*& out);
+// The text of a string member; empty when there is none.
+std::string JsonStringMember(JsonValue* dict, const char* name);
 
 // The dictionary at index (-1: the last member) of an array; false outside the array or for a
 // member of another type.
