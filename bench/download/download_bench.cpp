@@ -6,6 +6,7 @@
 #include <AppContext.h>
 #include <AppDatabase.h>
 #include <AppPath.h>
+#include <DbJobs.h>
 #include <DownloaderImpl.h>
 #include <VxDownloadMgr.h>
 #include <common/CodePage.h>
@@ -54,6 +55,12 @@ int wmain(int argc, wchar_t** argv) {
     bool finished = windows.WaitFinished(downloader, 600000);
     QueryPerformanceCounter(&t1);
     double seconds = double(t1.QuadPart - t0.QuadPart) / double(f.QuadPart);
+    // What the database worker still had queued when the last image was in (posted status updates).
+    GetFinishedTasks barrier;
+    context.Database().RunSync(&barrier);
+    LARGE_INTEGER t2;
+    QueryPerformanceCounter(&t2);
+    double backlog = double(t2.QuadPart - t1.QuadPart) / double(f.QuadPart);
 
     int done = 0, failed = 0;
     for (const TaskRecord& task : downloader.Tasks()) {
@@ -63,9 +70,9 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    std::printf("vellix images=%d done=%d failed=%d seconds=%.3f images/s=%.1f peak-working-set-MB=%.1f "
-                "peak-private-MB=%.1f%s\n",
-                count, done, failed, seconds, count / seconds, memory.PeakWorkingSetSize / 1048576.0,
+    std::printf("vellix images=%d done=%d failed=%d seconds=%.3f images/s=%.1f database-backlog-seconds=%.3f "
+                "peak-working-set-MB=%.1f peak-private-MB=%.1f%s\n",
+                count, done, failed, seconds, count / seconds, backlog, memory.PeakWorkingSetSize / 1048576.0,
                 memory.PeakPagefileUsage / 1048576.0, finished ? "" : " UNFINISHED");
     return finished && failed == 0 ? 0 : 1;
 }

@@ -11,7 +11,7 @@ prefix="http://127.0.0.1:$port/bytes/51200?ms=$latency_ms"
 mkdir -p "$work/vellix" "$work/curl"
 "$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$prefix" $count "Z:${work//\//\\}\\vellix" | tr -d '\r' |
   tee "$work/vellix.txt"
-ours=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' "$work/vellix.txt")
+ours=$(sed -n 's/.* seconds=\([0-9.]*\).*/\1/p' "$work/vellix.txt")
 
 for i in $(seq 0 $((count - 1))); do
   printf 'url = "%s&n=%d"\noutput = "%s/curl/%d.jpg"\n' "$prefix" $i "$work" $i
