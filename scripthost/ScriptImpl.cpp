@@ -102,6 +102,14 @@ int RunEntry(lua_State* L)
     return 1;
 }
 
+// Runs the call protected, leaving one result (or Lua's error value) on the stack.
+int ProtectedEntry(lua_State* L, EntryCall& call)
+{
+    lua_pushcfunction(L, RunEntry);
+    lua_pushlightuserdata(L, &call);
+    return lua_pcall(L, 1, 1, 0);
+}
+
 int GetGlobal(lua_State* L)
 {
     lua_getglobal(L, static_cast<const char*>(lua_touserdata(L, 1)));
@@ -246,9 +254,7 @@ int VxScriptImpl::CallEntry(const char* name, const char* url, const char* text,
 {
     StackTop top(L_);
     EntryCall call = {name, url, text, length, false};
-    lua_pushcfunction(L_, RunEntry);
-    lua_pushlightuserdata(L_, &call);
-    if (lua_pcall(L_, 1, 1, 0) != 0) {
+    if (ProtectedEntry(L_, call) != 0) {
         TakeError();
         return kScriptError;
     }
@@ -478,9 +484,7 @@ int VxScriptImpl::CallFunction(const char* name, const char* arg, const char* da
     MutexLock lock(mutex_);
     StackTop top(L_);
     EntryCall call = {name, arg, data, length, false};
-    lua_pushcfunction(L_, RunEntry);
-    lua_pushlightuserdata(L_, &call);
-    if (lua_pcall(L_, 1, 1, 0) != 0) {
+    if (ProtectedEntry(L_, call) != 0) {
         TakeError();
         return kScriptError;
     }
