@@ -6,7 +6,17 @@ if(NOT VELLIX_DEPS)
 endif()
 
 if(WIN32)
-  set(VELLIX_DEP_PREFIX ${VELLIX_DEPS}/i686)
+  # i686 ships; x86_64 is built beside it so the tests run on hosts that refuse 32-bit code.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VELLIX_ARCH x86_64)
+    set(VELLIX_LIBGCC_DLL libgcc_s_seh-1.dll)
+  else()
+    set(VELLIX_ARCH i686)
+    set(VELLIX_LIBGCC_DLL libgcc_s_dw2-1.dll)
+  endif()
+  set(VELLIX_TRIPLE ${VELLIX_ARCH}-w64-mingw32)
+  set(VELLIX_DEP_PREFIX ${VELLIX_DEPS}/${VELLIX_ARCH})
+  find_program(VX_DLLTOOL NAMES ${VELLIX_TRIPLE}-dlltool REQUIRED)
 else()
   set(VELLIX_DEP_PREFIX ${VELLIX_DEPS}/host)
 endif()
@@ -21,9 +31,9 @@ if(WIN32)
   # the request factory) needs one unwinder for the whole process, and std::string objects are
   # passed by reference between modules, so they must agree on one allocator and one libstdc++.
   set(VELLIX_RUNTIME_DLLS
-      /usr/lib/gcc/i686-w64-mingw32/12-posix/libgcc_s_dw2-1.dll
-      /usr/lib/gcc/i686-w64-mingw32/12-posix/libstdc++-6.dll
-      /usr/i686-w64-mingw32/lib/libwinpthread-1.dll)
+      /usr/lib/gcc/${VELLIX_TRIPLE}/12-posix/${VELLIX_LIBGCC_DLL}
+      /usr/lib/gcc/${VELLIX_TRIPLE}/12-posix/libstdc++-6.dll
+      /usr/${VELLIX_TRIPLE}/lib/libwinpthread-1.dll)
   file(MAKE_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   foreach(dll ${VELLIX_RUNTIME_DLLS} ${VELLIX_DEP_PREFIX}/bin/lua52.dll)
     if(EXISTS ${dll})
@@ -66,6 +76,36 @@ if(EXISTS ${VELLIX_DEP_PREFIX}/lib)
     set_property(TARGET dep::lua PROPERTY INTERFACE_LINK_LIBRARIES m dl)
   endif()
 endif()
+
+# vx_stdcall_dll(target def): a DLL whose __stdcall exports carry their plain names, from one .def
+# list written with the x86 decoration (Name@8). The x86 linker drops the decoration (--kill-at) and
+# dlltool makes an import library that resolves both forms; x86-64 has no decoration, so there the
+# list is used with it stripped. Callers link the INTERFACE target named lower-case ${target}.
+function(vx_stdcall_dll target def)
+  set(implib ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/lib${target}.a)
+  if(VELLIX_ARCH STREQUAL "i686")
+    set(used_def ${def})
+    target_link_options(${target} PRIVATE -Wl,--kill-at)
+    set(kill -k)
+  else()
+    file(READ ${def} text)
+    string(REGEX REPLACE "@[0-9]+" "" text "${text}")
+    get_filename_component(name ${def} NAME)
+    set(used_def ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    file(WRITE ${used_def} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+    set(kill "")
+  endif()
+  target_sources(${target} PRIVATE ${used_def})
+  add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${VX_DLLTOOL} -d ${used_def} -D ${target}.dll -l ${implib} ${kill}
+      BYPRODUCTS ${implib}
+      COMMENT "Import library for ${target}.dll")
+  string(TOLOWER ${target} iface)
+  add_library(${iface} INTERFACE)
+  add_dependencies(${iface} ${target})
+  target_link_libraries(${iface} INTERFACE ${implib})
+endfunction()
 
 # vx_add_test(name SOURCES files... LIBS targets... [LABELS labels...] [GUI])
 # One ctest entry per executable; under Wine ctest runs it through the emulator wrapper.

@@ -350,6 +350,17 @@ int VxScriptImpl::SetString(const char* name, const char* value)
     return kScriptOk;
 }
 
+// The whole address, not SetInteger's int: on 64-bit Windows objects lie above 4 GB.
+void VxScriptImpl::SetHostAddress(const char* name, const void* address)
+{
+    StackTop top(L_);
+    if (!PushHostTable(L_))
+        return;
+    lua_pushstring(L_, name);
+    lua_pushinteger(L_, static_cast<lua_Integer>(reinterpret_cast<intptr_t>(address)));
+    lua_rawset(L_, -3);
+}
+
 void VxScriptImpl::SetHostNil(const char* name)
 {
     SetString(name, nullptr);
@@ -430,7 +441,7 @@ int VxScriptImpl::ParseImages(MemObject* json, const char* url, NotifyCallback* 
         VxScriptImpl* self;
         ~ObserverScope() { self->SetHostNil("Observer"); }
     } scope = {this};
-    SetInteger("Observer", static_cast<int>(reinterpret_cast<intptr_t>(callback)));
+    SetHostAddress("Observer", callback);
 
     JsonValue* raw = nullptr;
     int code = CallEntry("Vellix_ParseImages", url, nullptr, 0, &raw);

@@ -69,6 +69,7 @@ private:
     int WriteResult(MemObject* json, JsonValue* result);
     bool ReadGlobalString(const char* name, std::string& value);
     void TakeError();
+    void SetHostAddress(const char* name, const void* address);
     void SetHostNil(const char* name);
 
     HANDLE mutex_;

@@ -15,15 +15,23 @@ fi
 # Upstream versions the project is built and tested against.
 declare -A want=([lua5.2]=5.2.4 [sqlite3]=3.40.1 [duktape]=2.7.0 [minizip]=1.1 [zlib]=1.2.13)
 
-cross=i686-w64-mingw32
-cc_win="$cross-gcc-posix"
-ar_win="$cross-ar"
+# Every Windows library is built for both architectures, one folder each: i686 ships, x86_64 runs the
+# tests on hosts that refuse 32-bit code.
+arches=(i686 x86_64)
 jobs=$(nproc)
 src=$deps/src
-win=$deps/i686
 host=$deps/host
-rm -rf "$win" "$host"
-mkdir -p "$src" "$win"/{include,lib,bin} "$host"/{include,lib}
+rm -rf "$host" "${arches[@]/#/$deps/}"
+mkdir -p "$src" "$host"/{include,lib}
+
+use_arch() {  # use_arch ARCH: sets the cross tools and the output folder
+  local cross=$1-w64-mingw32
+  cc_win="$cross-gcc-posix"
+  ar_win="$cross-ar"
+  win=$deps/$1
+  obj_win=$deps/obj/$1
+  mkdir -p "$win"/{include,lib,bin} "$obj_win"
+}
 
 fetch_sources() {
   local apt=$src/apt
@@ -53,40 +61,61 @@ unpack() {  # unpack PKG -> prints the source folder
   echo "$dir"
 }
 
-build_lua() {
-  local dir=$1 obj=$deps/obj/lua f
-  mkdir -p "$obj/win" "$obj/host"
-  local files=()
+lua_sources() {  # lua_sources DIR: the library's sources, without the two programs
+  local f
+  for f in "$1"/src/*.c; do
+    case "${f##*/}" in lua.c|luac.c) ;; *) echo "$f" ;; esac
+  done
+}
+
+lua_headers() {  # lua_headers DIR DEST
+  cp "$1"/src/{lua.h,luaconf.h,lualib.h,lauxlib.h,lua.hpp,lua5.2-deb-multiarch.h} "$2/include/"
+}
+
+prepare_lua() {
   # Debian's luaconf.h wants its multiarch header on non-Windows builds.
-  echo "#define DEB_HOST_MULTIARCH \"$(gcc -dumpmachine)\"" > "$dir/src/lua5.2-deb-multiarch.h"
-  for f in "$dir"/src/*.c; do
-    case "${f##*/}" in lua.c|luac.c) ;; *) files+=("$f") ;; esac
-  done
-  # One DLL for the whole process: every module that uses Lua imports it.
-  for f in "${files[@]}"; do
-    echo "$cc_win -O2 -DLUA_COMPAT_ALL -DLUA_BUILD_AS_DLL -c $f -o $obj/win/$(basename "${f%.c}").o"
-    echo "gcc -O2 -fPIC -g -DLUA_COMPAT_ALL -DLUA_USE_LINUX -c $f -o $obj/host/$(basename "${f%.c}").o"
+  echo "#define DEB_HOST_MULTIARCH \"$(gcc -dumpmachine)\"" > "$1/src/lua5.2-deb-multiarch.h"
+}
+
+build_lua_host() {
+  local dir=$1 obj=$deps/obj/host-lua f
+  mkdir -p "$obj"
+  for f in $(lua_sources "$dir"); do
+    echo "gcc -O2 -fPIC -g -DLUA_COMPAT_ALL -DLUA_USE_LINUX -c $f -o $obj/$(basename "${f%.c}").o"
   done | xargs -P "$jobs" -I{} sh -c '{}'
-  "$cc_win" -shared -static-libgcc -o "$win/bin/lua52.dll" "$obj"/win/*.o \
+  ar rcs "$host/lib/liblua52.a" "$obj"/*.o
+  lua_headers "$dir" "$host"
+}
+
+build_lua() {
+  local dir=$1 obj=$obj_win/lua f
+  mkdir -p "$obj"
+  # One DLL for the whole process: every module that uses Lua imports it.
+  for f in $(lua_sources "$dir"); do
+    echo "$cc_win -O2 -DLUA_COMPAT_ALL -DLUA_BUILD_AS_DLL -c $f -o $obj/$(basename "${f%.c}").o"
+  done | xargs -P "$jobs" -I{} sh -c '{}'
+  "$cc_win" -shared -static-libgcc -o "$win/bin/lua52.dll" "$obj"/*.o \
     -Wl,--out-implib,"$win/lib/liblua52.dll.a"
-  ar rcs "$host/lib/liblua52.a" "$obj"/host/*.o
-  for d in "$win" "$host"; do
-    cp "$dir"/src/{lua.h,luaconf.h,lualib.h,lauxlib.h,lua.hpp,lua5.2-deb-multiarch.h} "$d/include/"
-  done
+  lua_headers "$dir" "$win"
+}
+
+# The Debian source has no amalgamation; generate it natively once (needs tclsh).
+sqlite_amalgamation() {
+  local dir=$1 bld=$deps/obj/sqlite
+  mkdir -p "$bld"
+  (cd "$bld" && "$dir/configure" >/dev/null && make -j"$jobs" sqlite3.c >/dev/null)
 }
 
 build_sqlite() {
-  local dir=$1 bld=$deps/obj/sqlite
+  local amal=$deps/obj/sqlite bld=$obj_win/sqlite
   mkdir -p "$bld"
-  # The Debian source has no amalgamation; generate it natively (needs tclsh).
-  (cd "$bld" && "$dir/configure" >/dev/null && make -j"$jobs" sqlite3.c >/dev/null)
-  "$cc_win" -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_DEFAULT_FOREIGN_KEYS=0 -c "$bld/sqlite3.c" -o "$bld/sqlite3.o"
+  "$cc_win" -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_DEFAULT_FOREIGN_KEYS=0 -c "$amal/sqlite3.c" -o "$bld/sqlite3.o"
   "$ar_win" rcs "$win/lib/libsqlite3.a" "$bld/sqlite3.o"
-  cp "$bld/sqlite3.h" "$win/include/"
+  cp "$amal/sqlite3.h" "$win/include/"
 }
 
 build_duktape() {
-  local dir=$1 bld=$deps/obj/duktape
+  local dir=$1 bld=$obj_win/duktape
   mkdir -p "$bld"
   "$cc_win" -O2 -c "$dir/src/duktape.c" -I"$dir/src" -o "$bld/duktape.o"
   "$ar_win" rcs "$win/lib/libduktape.a" "$bld/duktape.o"
@@ -96,7 +125,7 @@ build_duktape() {
 # zlib for Dornet's gzip bodies and the zip packing. Unaligned loads are fine on x86 and make
 # level-9 deflate markedly faster in 32-bit code.
 build_zlib() {
-  local dir=$1 bld=$deps/obj/zlib f
+  local dir=$1 bld=$obj_win/zlib f
   mkdir -p "$bld"
   for f in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate inftrees \
            trees uncompr zutil; do
@@ -107,7 +136,7 @@ build_zlib() {
 }
 
 build_minizip() {
-  local dir=$1 bld=$deps/obj/minizip f
+  local dir=$1 bld=$obj_win/minizip f
   mkdir -p "$bld" "$win/include/minizip"
   for f in zip.c unzip.c ioapi.c iowin32.c; do
     "$cc_win" -O2 -c "$dir/$f" -o "$bld/${f%.c}.o"
@@ -118,11 +147,22 @@ build_minizip() {
 
 fetch_sources
 rm -f "$deps/versions.new"
-build_lua "$(unpack lua5.2)"
-build_sqlite "$(unpack sqlite3)"
-build_duktape "$(unpack duktape)"
-build_zlib "$(unpack zlib)"
-build_minizip "$(unpack minizip)"
+lua=$(unpack lua5.2)
+sqlite=$(unpack sqlite3)
+duktape=$(unpack duktape)
+zlib=$(unpack zlib)
+minizip=$(unpack minizip)
+prepare_lua "$lua"
+build_lua_host "$lua"
+sqlite_amalgamation "$sqlite"
+for arch in "${arches[@]}"; do
+  use_arch "$arch"
+  build_lua "$lua"
+  build_sqlite
+  build_duktape "$duktape"
+  build_zlib "$zlib"
+  build_minizip "$minizip"
+done
 mv "$deps/versions.new" "$deps/versions"
 rm -rf "$deps/obj"
 echo "$self_hash" > "$stamp"

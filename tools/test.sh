@@ -1,29 +1,56 @@
 #!/usr/bin/env bash
-# Sets up the machine (tools/setup.sh), builds the Windows, host and fuzz builds, and runs every test:
-# the Windows tests under Wine on one Xvfb display, the host tests natively with sanitizers, and each
-# fuzz target for a bounded time (VELLIX_FUZZ_SECONDS, default 30).
+# Sets up the machine (tools/setup.sh), builds the Windows (i686 and x86-64), host and fuzz builds,
+# and runs every test: the Windows tests under Wine on one Xvfb display (x86-64 always, i686 where
+# the host runs 32-bit code; VELLIX_X64_ONLY=1 forces the x86-64-only path), the host tests
+# natively with sanitizers, and each fuzz target for a bounded time (VELLIX_FUZZ_SECONDS, default 30).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${VELLIX_BUILD:-$root/build}
 jobs=$(nproc)
 fuzz_seconds=${VELLIX_FUZZ_SECONDS:-30}
 
+. "$root/tools/arch.sh"
 "$root/tools/setup.sh"
+
+# The x86-64 tests run on every host; the i686 ones where the host runs 32-bit code. The i686
+# deliverables are built everywhere, so the shipped target never rots.
+run_arches=(x86_64)
+if host_runs_i386; then
+  run_arches+=(i686)
+  skipped=""
+else
+  skipped="i686 tests skipped: $(i386_refusal)"
+fi
 
 configure() {  # configure DIR args...
   local dir=$1; shift
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
-configure "$out/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+build() {  # build DIR [targets...]
+  local dir=$1; shift
+  echo "== build ${dir#"$out"/} ${*:-}"
+  ninja -C "$dir" -j"$jobs" "$@" | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
+  [ "${PIPESTATUS[0]}" = 0 ] || { echo "build ${dir#"$out"/} failed" >&2; exit 1; }
+}
+for arch in i686 x86_64; do
+  configure "$out/win-$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake"
+done
 configure "$out/host"
 CC=clang-14 CXX=clang++-14 configure "$out/fuzz" -DVELLIX_FUZZ=ON
-for b in win host fuzz; do
-  echo "== build $b"
-  ninja -C "$out/$b" -j"$jobs" | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
-  [ "${PIPESTATUS[0]}" = 0 ] || { echo "build $b failed" >&2; exit 1; }
-done
+build "$out/win-x86_64"
+if [ -n "$skipped" ]; then build "$out/win-i686" deliverables; else build "$out/win-i686"; fi
+build "$out/host"
+build "$out/fuzz"
 
-# One display for the whole run; the Wine prefix is made fresh from the template each run.
+stop_wine() {
+  local p
+  for p in "$out"/win-*/wineprefix*; do
+    [ -d "$p" ] && WINEPREFIX=$p /usr/lib/wine/wineserver64 -k 2>/dev/null
+  done
+  return 0
+}
+
+# One display for the whole run; the Wine prefixes are made fresh from their templates each run.
 display=""
 for n in $(seq 90 150); do
   [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
@@ -33,14 +60,16 @@ for n in $(seq 90 150); do
   if [ -e /tmp/.X11-unix/X$n ]; then display=:$n; break; fi
 done
 [ -n "$display" ] || { echo "no Xvfb display could be started" >&2; exit 1; }
-trap 'kill $xvfb 2>/dev/null || true; WINEPREFIX=$out/win/wineprefix wineserver -k 2>/dev/null || true' EXIT
+trap 'kill $xvfb 2>/dev/null || true; stop_wine' EXIT
 export DISPLAY=$display
-WINEPREFIX=$out/win/wineprefix wineserver -k 2>/dev/null || true
-rm -rf "$out/win/wineprefix" "$out/win/wineprefix.display"
+stop_wine
+rm -rf "$out"/win-*/wineprefix* "$out"/win-*/screens
 
 status=0
-echo "== Windows tests under Wine"
-ctest --test-dir "$out/win" -j"$jobs" --output-on-failure --timeout 600 || status=1
+for arch in "${run_arches[@]}"; do
+  echo "== Windows tests, $arch, under $([ $arch = x86_64 ] && echo wine64 || echo wine32)"
+  ctest --test-dir "$out/win-$arch" -j"$jobs" --output-on-failure --timeout 600 || status=1
+done
 echo "== host tests (native, sanitizers)"
 ctest --test-dir "$out/host" -j"$jobs" --output-on-failure --timeout 600 || status=1
 
@@ -64,5 +93,7 @@ for i in "${!pids[@]}"; do
   fi
 done
 
+echo "== Windows tests ran for: ${run_arches[*]}"
+[ -z "$skipped" ] || echo "== $skipped (the i686 deliverables were built)"
 if [ $status = 0 ]; then echo "ALL TESTS PASSED"; else echo "SOME TESTS FAILED"; fi
 exit $status

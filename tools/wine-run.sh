@@ -1,21 +1,40 @@
 #!/usr/bin/env bash
 # Runs one Windows program under Wine for ctest: wine-run.sh PREFIX program.exe args...
-# Every run gets a private 32-bit prefix, a pinned locale and a quiet Wine. Wine's background
-# processes (wineserver, services, explorer) are started once, detached from the caller's output
-# pipe: if they inherit ctest's pipe, every test waits for EOF and ctest can hang.
+# Every run gets a private prefix of the program's architecture (win32 for i686, win64 for x86-64),
+# a pinned locale and a quiet Wine. Wine's background processes (wineserver, services, explorer)
+# are started once, detached from the caller's output pipe: if they inherit ctest's pipe, every test
+# waits for EOF and ctest can hang.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/arch.sh"
 prefix=$1; shift
 deps=${VELLIX_DEPS:-$HOME/.cache/vellix-deps}
-# Bump the suffix when make_template changes, so caches from older runs are not used.
-template=$deps/wineprefix-template-2
 
-export WINEPREFIX=$prefix WINEARCH=win32
+# The program's own architecture picks the loader; a command that is no file (cmd, reg) takes the
+# prefix's, or VELLIX_WINE_ARCH. Debian's /usr/bin/wine would take the 32-bit loader whenever wine32
+# is installed, even on a host that cannot run it, so the loaders are called directly.
+arch=${VELLIX_WINE_ARCH:-$(pe_arch "$1")} || arch=
+if [ -z "$arch" ]; then
+  if grep -qs '^#arch=win64' "$prefix/system.reg"; then arch=x86_64; else arch=i686; fi
+fi
+if [ "$arch" = x86_64 ]; then
+  loader=/usr/lib/wine/wine64 winearch=win64
+else
+  loader=/usr/lib/wine/wine winearch=win32
+fi
+# The 64-bit server serves both kinds of prefix and runs on every x86-64 host.
+export WINESERVER=/usr/lib/wine/wineserver64 WINELOADER=$loader
+# Bump the suffix when make_template changes, so caches from older runs are not used.
+template=$deps/wineprefix-template-3-$winearch
+
+export WINEPREFIX=$prefix WINEARCH=$winearch
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 export LANG=${VELLIX_TEST_LANG:-en_US.UTF-8} LC_ALL=${VELLIX_TEST_LANG:-en_US.UTF-8}
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ftp_proxy no_proxy NO_PROXY all_proxy ALL_PROXY
 
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
+wineserver() { "$WINESERVER" "$@"; }
 
 make_template() {
   # Several build trees may want the template at once.
@@ -25,11 +44,11 @@ make_template() {
   local tmp=$template.tmp.$$
   rm -rf "$tmp"
   # Skips the Mono and Gecko installers, which would wait for a click.
-  WINEPREFIX=$tmp WINEDLLOVERRIDES="mscoree,mshtml=" quiet wineboot -i
+  WINEPREFIX=$tmp WINEDLLOVERRIDES="mscoree,mshtml=" quiet "$loader" wineboot.exe -i
   # A crashing test must fail, not wait on Wine's crash dialog.
-  WINEPREFIX=$tmp quiet wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+  WINEPREFIX=$tmp quiet "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
   # Without a window manager, Wine waits 2 s whenever a managed top-level window is hidden.
-  WINEPREFIX=$tmp quiet wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+  WINEPREFIX=$tmp quiet "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
   WINEPREFIX=$tmp quiet wineserver -w
   mv "$tmp" "$template"
   exec 8>&-
@@ -74,9 +93,9 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=$d
 fi
 if quiet wineserver -p60; then
-  quiet wine cmd /c exit
+  quiet "$loader" cmd /c exit
 fi
 flock -u 9
 exec 9>&-
 
-exec wine "$@"
+exec "$loader" "$@"

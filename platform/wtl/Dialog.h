@@ -10,6 +10,15 @@ namespace WTL {
 template <class TBase = CWindow>
 class CDialogImplBaseT : public CWindowImplRoot<TBase> {
 public:
+  CDialogImplBaseT() = default;
+  CDialogImplBaseT(const CDialogImplBaseT&) = delete;
+  CDialogImplBaseT& operator=(const CDialogImplBaseT&) = delete;
+  // An object may go before its dialog: the dialog's later messages must not reach it.
+  ~CDialogImplBaseT() {
+    if (this->m_hWnd)
+      this->m_thunk.ReleaseDialog(this->m_hWnd);
+  }
+
   static INT_PTR CALLBACK StartDialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static INT_PTR CALLBACK DialogProc(HWND self, UINT msg, WPARAM wp, LPARAM lp);
 

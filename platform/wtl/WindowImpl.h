@@ -68,6 +68,15 @@ class CWindowImplBaseT : public CWindowImplRoot<TBase> {
 public:
   WNDPROC m_pfnSuperWindowProc = ::DefWindowProcW;
 
+  CWindowImplBaseT() = default;
+  CWindowImplBaseT(const CWindowImplBaseT&) = delete;
+  CWindowImplBaseT& operator=(const CWindowImplBaseT&) = delete;
+  // An object may go before its window: the window's later messages must not reach it.
+  ~CWindowImplBaseT() {
+    if (this->m_hWnd)
+      this->m_thunk.ReleaseWindow(this->m_hWnd, m_pfnSuperWindowProc);
+  }
+
   static DWORD GetWndStyle(DWORD style) { return TWinTraits::GetWndStyle(style); }
   static DWORD GetWndExStyle(DWORD exStyle) { return TWinTraits::GetWndExStyle(exStyle); }
 
@@ -224,6 +233,10 @@ public:
       : m_pObject(object), m_dwMsgMapID(mapId) {}
   CContainedWindowT(const CContainedWindowT&) = delete;
   CContainedWindowT& operator=(const CContainedWindowT&) = delete;
+  ~CContainedWindowT() {
+    if (this->m_hWnd)
+      m_thunk.ReleaseWindow(this->m_hWnd, m_pfnSuperWindowProc);
+  }
 
   void SwitchMessageMap(DWORD mapId) { m_dwMsgMapID = mapId; }
 

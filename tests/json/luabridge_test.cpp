@@ -383,11 +383,16 @@ void* LimitedAlloc(void* ud, void* ptr, size_t osize, size_t nsize)
     return p;
 }
 
-TEST_F(LuaBridge, LuaMemoryErrorsStayInside)
-{
-    lua_close(L);
+// The budget is the allocator's context, so it must outlive the state that TearDown closes.
+class LimitedLuaBridge : public LuaBridge {
+protected:
+    void SetUp() override { Open(lua_newstate(LimitedAlloc, &budget)); }
+
     Budget budget;
-    Open(lua_newstate(LimitedAlloc, &budget));
+};
+
+TEST_F(LimitedLuaBridge, LuaMemoryErrorsStayInside)
+{
     int top = lua_gettop(L);
 
     Tree big(newArrayValue());
