@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -284,6 +285,52 @@ TEST_F(DornetTest, EmptyBodyAllocatesOnce)
     EXPECT_TRUE(r->GetBody(sink));
     EXPECT_EQ(sink.calls, 1);
     EXPECT_EQ(sink.text, "");
+}
+
+// A 200 with no body ends the request at its first read, while WinINet may still be inside the
+// send's completion: every road to such an answer, many at once and on kept-alive connections.
+TEST_F(DornetTest, EmptyAnswersInEveryShape)
+{
+    struct Case {
+        const char* name;
+        const char* path;
+        std::function<void(OvRequest&)> setup;
+    };
+    const std::string proxy = server_->ProxyAddress();
+    const Case cases[] = {
+        {"Content-Length: 0", "/empty", [](OvRequest&) {}},
+        {"octet stream of 0 bytes", "/bytes/0", [](OvRequest&) {}},
+        {"one empty chunk", "/chunked/0", [](OvRequest&) {}},
+        {"after a redirect", "/redirect/302?to=/empty", [](OvRequest&) {}},
+        {"with a time-out", "/empty", [](OvRequest& q) { q.SetTimeout(30); }},
+        {"through a proxy", "/empty", [&proxy](OvRequest& q) { q.SetProxy(proxy.c_str()); }},
+        {"compression offered", "/empty", [](OvRequest& q) { q.SetHeader("Accept-Encoding", "gzip, deflate"); }},
+        {"answer to a form", "/empty", [](OvRequest& q) { q.SetPostData("a=b", 3); }},
+    };
+    const wchar_t* file = L"empty-answer.bin";
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::pair<const Case*, Probe*>> started;
+        for (const Case& c : cases) {
+            Probe& probe = NewProbe();
+            OvRequest* request = Create(U(c.path), probe);
+            c.setup(*request);
+            ASSERT_EQ(request->Start(), 0) << c.name;
+            started.emplace_back(&c, &probe);
+        }
+        for (const auto& s : started) {
+            SCOPED_TRACE(s.first->name);
+            ASSERT_TRUE(s.second->Wait());
+            const OvResponse& r = s.second->Response();
+            EXPECT_EQ(r.GetState(), 0);
+            EXPECT_EQ(r.GetStatusCode(), 200);
+            EXPECT_EQ(Body(r), "");
+            ASSERT_TRUE(r.SaveToFile(file));
+            WIN32_FILE_ATTRIBUTE_DATA data = {};
+            ASSERT_TRUE(GetFileAttributesExW(file, GetFileExInfoStandard, &data));
+            EXPECT_EQ(data.nFileSizeLow, 0u);
+        }
+    }
+    DeleteFileW(file);
 }
 
 TEST_F(DornetTest, BodiesArriveWhole)

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,41 @@ public:
 
 private:
   HWND hwnd_ = nullptr;
+};
+
+// A window object that takes its window down with it, as the program's owners do: without that, a
+// parent destroyed after the object would send the child's last messages to a freed object.
+template <class W>
+class Owned : public W {
+public:
+  using W::W;
+  ~Owned() {
+    if (this->m_hWnd)
+      ::DestroyWindow(this->m_hWnd);
+  }
+};
+
+// A window object built in a buffer that is poisoned once the object is gone: a message that still
+// reached the object would then crash on either architecture instead of reading stale fields.
+template <class W>
+class Poisoned {
+public:
+  Poisoned() : object_(new (storage_) W()) {}
+  ~Poisoned() { Kill(); }
+  Poisoned(const Poisoned&) = delete;
+  Poisoned& operator=(const Poisoned&) = delete;
+  W* operator->() { return object_; }
+  void Kill() {
+    if (!object_)
+      return;
+    object_->~W();
+    object_ = nullptr;
+    std::memset(storage_, 0xCC, sizeof(storage_));
+  }
+
+private:
+  alignas(W) unsigned char storage_[sizeof(W)];
+  W* object_;
 };
 
 }  // namespace wtltest

@@ -245,6 +245,8 @@ struct TabRun {
     tabs.Create(parent.m_hWnd, RECT{10, 10, 610, 410}, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 1005);
     tabs.SetFont(static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
   }
+  // The windows go before the objects that handle their messages.
+  ~TabRun() { parent.DestroyWindow(); }
   HWND NewPage() {
     return CreateWindowExW(0, L"STATIC", L"page", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, tabs.m_hWnd, nullptr,
                            GetModuleHandleW(nullptr), nullptr);
@@ -418,7 +420,7 @@ TEST(HyperLink, ClickOpensTheTargetThroughTheShellSeam) {
   HostWindow host;
   HWND label = CreateWindowExW(0, L"STATIC", L"More Information...", WS_CHILD | WS_VISIBLE, 5, 5, 300, 20,
                                host.hwnd(), reinterpret_cast<HMENU>(1256), GetModuleHandleW(nullptr), nullptr);
-  CHyperLink link;
+  wtltest::Owned<CHyperLink> link;
   ASSERT_TRUE(link.SubclassWindow(label));
   link.SetHyperLink(L"http://service.invalid/redirect?t=downloader");
   EXPECT_EQ(link.GetLabel(), L"More Information...") << "the text stays";
@@ -525,6 +527,7 @@ struct MenuRun {
     w.SetMenuImageList(images);
   }
   ~MenuRun() {
+    w.DestroyWindow();
     DestroyMenu(menu);
     ImageList_Destroy(images);
   }

@@ -285,4 +285,34 @@ TEST(Dialog, ModelessDialogMayDeleteItselfAfterItsLastMessage) {
   EXPECT_FALSE(IsWindow(hwnd));
 }
 
+
+class CancelCounterDlg : public CDialogImpl<CancelCounterDlg> {
+public:
+  enum { IDD = IDD_SMALL };
+  int cancels = 0;
+  BEGIN_MSG_MAP(CancelCounterDlg)
+    COMMAND_ID_HANDLER(IDCANCEL, OnCancel)
+  END_MSG_MAP()
+  LRESULT OnCancel(WORD, WORD, HWND, BOOL&) {
+    ++cancels;
+    return 0;
+  }
+};
+
+TEST(Dialog, ObjectDestroyedBeforeItsDialog) {
+  wtltest::Poisoned<CancelCounterDlg> dlg;
+  HWND hwnd = dlg->Create(nullptr);
+  ASSERT_TRUE(hwnd);
+  SendMessageW(GetDlgItem(hwnd, IDCANCEL), BM_CLICK, 0, 0);
+  EXPECT_EQ(dlg->cancels, 1);
+  dlg.Kill();
+  // The dialog manager alone answers from now on; the last messages reach no object either.
+  SendMessageW(GetDlgItem(hwnd, IDCANCEL), BM_CLICK, 0, 0);
+  SetWindowTextW(hwnd, L"orphan");
+  wchar_t text[16] = {};
+  GetWindowTextW(hwnd, text, 16);
+  EXPECT_STREQ(text, L"orphan");
+  EXPECT_TRUE(DestroyWindow(hwnd));
+}
+
 }  // namespace

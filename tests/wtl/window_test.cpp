@@ -18,6 +18,8 @@
 
 using namespace WTL;
 using wtltest::HostWindow;
+using wtltest::Owned;
+using wtltest::Poisoned;
 using wtltest::SeamRecorder;
 
 namespace {
@@ -114,7 +116,7 @@ struct MapCase {
 
 TEST(MessageMap, RoutesByTable) {
   HostWindow host;
-  MapWindow w;
+  Owned<MapWindow> w;
   ASSERT_TRUE(w.Create(host.hwnd(), RECT{0, 0, 200, 100}, L"map", WS_CHILD | WS_VISIBLE));
   const MapCase cases[] = {
       {"own handler", kOwn, 0, 0, 0, 11, {"own"}},
@@ -142,7 +144,7 @@ TEST(MessageMap, RoutesByTable) {
 
 TEST(MessageMap, ContainedWindowGoesThroughAlternateMapFirst) {
   HostWindow host;
-  MapWindow w;
+  Owned<MapWindow> w;
   ASSERT_TRUE(w.Create(host.hwnd(), RECT{0, 0, 200, 100}, L"map", WS_CHILD | WS_VISIBLE));
   ASSERT_TRUE(w.edit.m_hWnd);
   SendMessageW(w.edit.m_hWnd, WM_CHAR, 'x', 0);
@@ -170,9 +172,9 @@ public:
 
 TEST(MessageMap, ForwardedNotificationsReachTheParent) {
   HostWindow host;
-  MapWindow frame;
+  Owned<MapWindow> frame;
   ASSERT_TRUE(frame.Create(host.hwnd(), RECT{0, 0, 300, 200}, L"frame", WS_CHILD | WS_VISIBLE));
-  Panel panel;
+  Owned<Panel> panel;
   ASSERT_TRUE(panel.Create(frame.m_hWnd, RECT{0, 0, 200, 100}));
   HWND button = CreateWindowExW(0, L"BUTTON", L"go", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 50, 20,
                                 panel.m_hWnd, reinterpret_cast<HMENU>(42), GetModuleHandleW(nullptr), nullptr);
@@ -196,7 +198,7 @@ public:
 
 TEST(WindowImpl, SuperclassKeepsTheBaseBehaviour) {
   HostWindow host;
-  DigitlessEdit box;
+  Owned<DigitlessEdit> box;
   ASSERT_TRUE(box.Create(host.hwnd(), RECT{0, 0, 120, 24}, L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 0, 5));
   wchar_t cls[64] = {};
   GetClassNameW(box.m_hWnd, cls, 64);
@@ -206,6 +208,66 @@ TEST(WindowImpl, SuperclassKeepsTheBaseBehaviour) {
   EXPECT_EQ(box.GetWindowText(), L"ab");
   EXPECT_EQ(SendMessageW(box.m_hWnd, EM_GETLIMITTEXT, 0, 0) > 0, true) << "edit messages still work";
   EXPECT_EQ(GetDlgCtrlID(box.m_hWnd), 5);
+}
+
+// Counts what passes through a plain subclass put on top of ours, then hands it on.
+WNDPROC g_belowCounter = nullptr;
+int g_counted = 0;
+LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  ++g_counted;
+  return CallWindowProcW(g_belowCounter, hwnd, msg, wp, lp);
+}
+
+// The object goes first; its window lives on and must behave as its base class from then on.
+TEST(WindowImpl, ObjectDestroyedBeforeItsWindow) {
+  HostWindow host;
+  const DWORD editStyle = WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL;
+  struct Case {
+    const char* name;
+    bool subclassedAbove;  // someone subclassed the window after us, so our code stays in its chain
+  };
+  const Case cases[] = {{"window of our own class", false}, {"superclassed edit", false},
+                        {"subclassed edit", false}, {"subclassed edit, subclassed again above us", true}};
+  for (int i = 0; i < 4; ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    HWND hwnd = nullptr;
+    {
+      Poisoned<MapWindow> own;
+      Poisoned<DigitlessEdit> edit;
+      if (i == 0) {
+        ASSERT_TRUE(own->Create(host.hwnd(), RECT{0, 0, 200, 100}, L"map", WS_CHILD | WS_VISIBLE));
+        hwnd = own->m_hWnd;
+      } else if (i == 1) {
+        ASSERT_TRUE(edit->Create(host.hwnd(), RECT{0, 0, 120, 24}, L"", editStyle));
+        hwnd = edit->m_hWnd;
+      } else {
+        hwnd = CreateWindowExW(0, L"EDIT", L"", editStyle, 0, 0, 120, 24, host.hwnd(), nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+        ASSERT_TRUE(edit->SubclassWindow(hwnd));
+      }
+      if (c.subclassedAbove) {
+        g_counted = 0;
+        g_belowCounter = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingProc)));
+      }
+      SendMessageW(hwnd, WM_CHAR, '1', 0);  // an edit of ours swallows digits
+      own.Kill();
+      edit.Kill();
+    }
+    if (i == 0) {
+      EXPECT_EQ(SendMessageW(hwnd, kOwn, 0, 0), 0) << "the map is gone: default processing";
+    } else {
+      for (wchar_t ch : std::wstring(L"a2"))
+        SendMessageW(hwnd, WM_CHAR, ch, 0);
+      wchar_t text[16] = {};
+      GetWindowTextW(hwnd, text, 16);
+      EXPECT_STREQ(text, L"a2") << "a plain edit again";
+    }
+    if (c.subclassedAbove)
+      EXPECT_GE(g_counted, 3) << "the later subclass still sees every message";
+    EXPECT_TRUE(DestroyWindow(hwnd));
+  }
 }
 
 class Recorder : public CWindowImpl<Recorder> {
@@ -339,7 +401,7 @@ TEST(Window, CenterWindow) {
   ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY), &mi));
   const RECT& work = mi.rcWork;
 
-  FrameLike alone;
+  Owned<FrameLike> alone;
   ASSERT_TRUE(alone.Create(nullptr, RECT{0, 0, 300, 200}, L"alone", WS_POPUP));
   ASSERT_TRUE(alone.CenterWindow());
   RECT rc;
@@ -349,7 +411,7 @@ TEST(Window, CenterWindow) {
 
   HostWindow owner(400, 300, true);
   SetWindowPos(owner.hwnd(), nullptr, 100, 120, 400, 300, SWP_NOZORDER);
-  FrameLike owned;
+  Owned<FrameLike> owned;
   ASSERT_TRUE(owned.Create(owner.hwnd(), RECT{0, 0, 200, 100}, L"owned", WS_POPUP));
   ASSERT_TRUE(owned.CenterWindow());
   owned.GetWindowRect(&rc);
@@ -362,7 +424,7 @@ TEST(Window, CenterWindow) {
   owned.GetWindowRect(&rc);
   EXPECT_EQ(rc.left, work.left);
 
-  Recorder child;
+  Owned<Recorder> child;
   ASSERT_TRUE(child.Create(owner.hwnd(), RECT{0, 0, 40, 20}));
   ASSERT_TRUE(child.CenterWindow());
   RECT client;
