@@ -9,6 +9,7 @@
 #include "VolumeRecordSet.h"
 
 #include <common/CodePage.h>
+#include <common/FileText.h>
 #include <common/Log.h>
 #include <common/StringUtil.h>
 
@@ -24,7 +25,7 @@
 namespace {
 
 const char kBom[] = "\xEF\xBB\xBF";
-const LONGLONG kMaxFileSize = 64 << 20;  // far beyond any real favorites file
+const size_t kMaxFileSize = 64 << 20;  // far beyond any real favorites file
 
 std::mutex g_writeLock;
 std::atomic<unsigned> g_generation{0};
@@ -121,31 +122,15 @@ enum class ReadResult { kOk, kMissing, kUnreadable };
 
 // The file's text after its byte-order mark.
 ReadResult ReadFavoritesFile(const std::wstring& path, std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return ReadResult::kMissing;
-        Brimholt::Log << "Cannot open the favorites file: " << error << std::endl;
+    std::string bytes;
+    DWORD error = ReadFileBytes(path, kMaxFileSize, bytes);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return ReadResult::kMissing;
+    if (error != ERROR_SUCCESS) {
+        Brimholt::Log << "Cannot read the favorites file: " << error << std::endl;
         return ReadResult::kUnreadable;
     }
-    LARGE_INTEGER size = {};
-    std::string bytes;
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart >= 4 && size.QuadPart <= kMaxFileSize;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        size_t got = 0;
-        DWORD read = 0;
-        while (got < bytes.size() &&
-               ReadFile(file, &bytes[got], static_cast<DWORD>(std::min<size_t>(bytes.size() - got, 1 << 16)), &read,
-                        nullptr) &&
-               read > 0)
-            got += read;
-        ok = got == bytes.size() && bytes.compare(0, 3, kBom) == 0;
-    }
-    CloseHandle(file);
-    if (!ok)
+    if (bytes.size() < 4 || bytes.compare(0, 3, kBom) != 0)
         return ReadResult::kUnreadable;
     text = bytes.substr(3);
     return ReadResult::kOk;
