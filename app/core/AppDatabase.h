@@ -4,6 +4,8 @@
 
 #include "RwLock.h"
 
+#include <common/Scoped.h>
+
 #include <sqlite3.h>
 #include <windows.h>
 
@@ -121,9 +123,9 @@ private:
     sqlite3_stmt* configRead_ = nullptr;
     sqlite3_stmt* configWrite_ = nullptr;
     DWORD threadId_ = 0;
-    HANDLE thread_ = nullptr;
+    AutoHandle thread_;
     RwLock queueLock_;
-    HANDLE notEmpty_;
+    AutoHandle notEmpty_;
     std::deque<QueuedJob> queue_;
     bool accepting_ = false;  // under queueLock_: the worker runs and no stop request is queued
     RwLock configLock_;

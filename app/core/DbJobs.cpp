@@ -92,21 +92,17 @@ void CLoadVols::Execute(sqlite3** db) {
     std::string text = row.ColumnText(0);
     if (text.empty())
         return;
-    JsonParseSource* source = startParseMemory(text.data(), static_cast<int>(text.size()));
-    JsonValue* value = jsonParse(source);
-    finishParsing(&source);
-    if (IsRecordArray(value)) {
-        unsigned count = getArraySize(value);
+    JsonTree value(ParseJsonText(text));
+    if (IsRecordArray(value.get())) {
+        unsigned count = getArraySize(value.get());
         for (unsigned i = 0; i < count; ++i) {
             JsonValue* member = nullptr;
-            getArrayMember(value, i, &member);
+            getArrayMember(value.get(), i, &member);
             JsonValue* state = nullptr;
             lookupDictionaryMember(member, "t", &state);
             (*records)[JsonStringMember(member, "u")] = getValueType(state) == JSON_NUMBER ? toInteger(state) : 0;
         }
     }
-    if (value)
-        deleteValue(&value);
 }
 
 void CUpdateVols::Execute(sqlite3** db) {

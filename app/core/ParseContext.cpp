@@ -44,20 +44,15 @@ char* StrObject::Allocate(size_t n) {
 }
 
 FileScript::FileScript(HANDLE file) : file_(file) {
-    DWORD size = GetFileSize(file_, nullptr);
+    DWORD size = GetFileSize(file_.get(), nullptr);
     size_ = size == INVALID_FILE_SIZE ? 0 : size;
-}
-
-FileScript::~FileScript() {
-    if (file_ != INVALID_HANDLE_VALUE)
-        CloseHandle(file_);
 }
 
 bool FileScript::Read(void* buffer) {
     DWORD done = 0;
     if (size_ == 0)
         return true;
-    return ReadFile(file_, buffer, size_, &done, nullptr) && done == size_;
+    return ReadFile(file_.get(), buffer, size_, &done, nullptr) && done == size_;
 }
 
 }  // namespace Vellix

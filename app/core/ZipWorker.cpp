@@ -8,6 +8,7 @@
 #include <common/CodePage.h>
 #include <common/Log.h>
 #include <common/Path.h>
+#include <common/Scoped.h>
 
 #include <minizip/zip.h>
 // after zip.h, whose ioapi.h it needs
@@ -40,18 +41,16 @@ voidpf Win32OpenFile(voidpf, const char* filename, int mode) {
     } else {
         return nullptr;
     }
-    HANDLE handle = CreateFileW(ToWideCStr(filename, CP_UTF8).c_str(), access, share, nullptr, disposition,
-                                attributes, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    AutoHandle handle(CreateFileW(ToWideCStr(filename, CP_UTF8).c_str(), access, share, nullptr, disposition,
+                                  attributes, nullptr));
+    if (!handle) {
         Brimholt::Log << "Cannot open " << filename << ": " << GetLastError() << std::endl;
         return nullptr;
     }
     auto* file = static_cast<Win32File*>(malloc(sizeof(Win32File)));
-    if (!file) {
-        CloseHandle(handle);
+    if (!file)
         return nullptr;
-    }
-    file->handle = handle;
+    file->handle = handle.release();
     file->error = 0;
     return file;
 }
@@ -59,27 +58,21 @@ voidpf Win32OpenFile(voidpf, const char* filename, int mode) {
 // A file that cannot be opened gives an empty entry; one that fails while being read fails the
 // archive, which would otherwise hold a cut-off copy.
 bool WriteFileInto(zipFile zip, const std::wstring& path, std::vector<char>& buffer) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    AutoHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return true;
-    bool ok = true;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file, buffer.data(), kChunk, &read, nullptr)) {
+        if (!ReadFile(file.get(), buffer.data(), kChunk, &read, nullptr)) {
             Brimholt::Log << "Cannot read an image to pack: " << GetLastError() << std::endl;
-            ok = false;
-            break;
+            return false;
         }
         if (read == 0)
-            break;
-        if (zipWriteInFileInZip(zip, buffer.data(), read) != ZIP_OK) {
-            ok = false;
-            break;
-        }
+            return true;
+        if (zipWriteInFileInZip(zip, buffer.data(), read) != ZIP_OK)
+            return false;
     }
-    CloseHandle(file);
-    return ok;
 }
 
 }  // namespace
@@ -87,12 +80,11 @@ bool WriteFileInto(zipFile zip, const std::wstring& path, std::vector<char>& buf
 CZipWorker::CZipWorker(int taskRowid, int observerId) : VxDBTask(false), observer(observerId), progress(taskRowid) {}
 
 bool CZipWorker::Start() {
-    HANDLE thread = CreateThread(nullptr, 0, ZipWorkerThread, this, 0, nullptr);
+    AutoHandle thread(CreateThread(nullptr, 0, ZipWorkerThread, this, 0, nullptr));
     if (!thread) {
         Brimholt::Log << "Cannot start the zip thread: " << GetLastError() << std::endl;
         return false;
     }
-    CloseHandle(thread);
     return true;
 }
 
