@@ -337,6 +337,33 @@ TEST_F(DownloaderTest, PauseAndStartAroundImagesTheServerHolds) {
     EXPECT_EQ(Rows("SELECT status, ext FROM Image2 ORDER BY rowid"), "[[2, \".jpg\"], [2, \".png\"], [2, \".jpg\"]]");
 }
 
+// One address twice in a task (a placeholder page, say) is two images: the one the server failed
+// stays failed beside the one that was saved, in the file and after a restart.
+TEST_F(DownloaderTest, AnAddressTwiceInATaskIsTwoImages) {
+    const std::string page = Img("harbor/vol-1/1.jpg");
+    Service().Control("fail", {{"path", "/img/harbor/vol-1/1.jpg"}, {"status", "404"}, {"count", "1"}});
+    Task("Harbor", L"Twice", "http://t/twice", {page, page});
+    downloader->Commit();
+    ASSERT_TRUE(windows().WaitFinished(*downloader));
+    EXPECT_EQ(Record(0).done, 1);
+    EXPECT_EQ(Record(0).failed, 1);
+    // Which of the two requests reaches the server first is not ours to choose.
+    std::vector<std::wstring> files = FilesUnder(downloads);
+    ASSERT_EQ(files.size(), 1u);
+    bool firstSaved = files[0] == L"Harbor_Twice\\0001.jpg";
+    EXPECT_TRUE(firstSaved || files[0] == L"Harbor_Twice\\0002.jpg");
+    EXPECT_EQ(Rows("SELECT target, ext, status FROM Image2 ORDER BY rowid"),
+              firstSaved ? R"([["0001", ".jpg", 2], ["0002", "", 3]])" : R"([["0001", "", 3], ["0002", ".jpg", 2]])");
+
+    windows().Attach(nullptr);
+    downloader.reset(new CDownloaderImpl());
+    windows().Attach(downloader.get());
+    EXPECT_EQ(Record(0).status, 2);
+    EXPECT_EQ(Record(0).done, 1);
+    EXPECT_EQ(Record(0).failed, 1);
+    EXPECT_EQ(Record(0).total, 2);
+}
+
 TEST_F(DownloaderTest, RepairQueuesFailedImagesOnceAndFinishes) {
     Service().Control("fail", {{"path", "/img/harbor/vol-2/2.webp"}, {"status", "404"}, {"count", "1"}});
     Task("Harbor", L"Repair", "http://t/repair",
