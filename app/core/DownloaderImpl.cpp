@@ -170,6 +170,27 @@ void LoadTasks::Execute(sqlite3** db) {
 
 // ---- the slot's completion --------------------------------------------------------------------
 
+namespace {
+
+// The error is read before anything else runs, the log stream included, which may change it.
+bool SaveWhole(const Orvane::OvResponse& response, const std::wstring& part, const std::wstring& file) {
+    if (!response.SaveToFile(part.c_str())) {
+        DWORD error = GetLastError();
+        Brimholt::Log << "Image not saved: SaveToFile " << ToNarrow(part, CP_UTF8) << " failed, error " << error
+                      << std::endl;
+        return false;
+    }
+    if (!MoveFileExW(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DWORD error = GetLastError();
+        Brimholt::Log << "Image not saved: MoveFileExW to " << ToNarrow(file, CP_UTF8) << " failed, error " << error
+                      << std::endl;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 // The body goes to a file of this request's own first (its worker thread's id is unique among the
 // requests in flight, also a stale one of the same image) and takes the final name only whole.
 void TaskSlotClient::OnResponse(const Orvane::OvResponse& response) {
@@ -189,13 +210,10 @@ void TaskSlotClient::OnResponse(const Orvane::OvResponse& response) {
         ext = ImageExtension(type, requestUrl);
         std::wstring file = SavePath(target + ext);
         std::wstring part = SavePath(target + ext + L"." + std::to_wstring(GetCurrentThreadId()) + L".part");
-        if (response.SaveToFile(part.c_str()) && MoveFileExW(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (SaveWhole(response, part, file))
             result = msg_slot_status::kSaved;
-        } else {
-            Brimholt::Log << "Image not saved: " << ToNarrow(file, CP_UTF8) << " (" << GetLastError() << ")"
-                          << std::endl;
+        else
             DeleteFileW(part.c_str());
-        }
     }
     auto* msg = new msg_slot_status(slot, ext, result, serial);
     {
