@@ -40,8 +40,6 @@ const char* const kRebuildImage2[] = {
     "DROP TABLE Image2_temp;",
 };
 
-const char* const kCachedKeys[] = {"AutoPacking", "DownloadFolder", "FavoriteFolder", "Proxy", "RenameType"};
-
 int Exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
@@ -421,18 +419,16 @@ int AppDatabase::GetConfigInt(const char* key, int def) {
     return text.empty() ? def : ParseConfigInt(text);
 }
 
+// A cached key answers from memory at once and reaches the table too, so that a change survives
+// a crash. Posting under the lock queues the writes of one key in the order the cache took them.
 void AppDatabase::SetConfig(const char* key, const char* utf8value) {
     if (!key)
         return;
     const char* value = utf8value ? utf8value : "";
-    {
-        WriteLock guard(configLock_);
-        auto it = cache_.find(key);
-        if (it != cache_.end()) {
-            it->second = value;
-            return;
-        }
-    }
+    WriteLock guard(configLock_);
+    auto it = cache_.find(key);
+    if (it != cache_.end())
+        it->second = value;
     Post(new SetConfigTask(configWrite_, key, value));
 }
 

@@ -1,5 +1,5 @@
 // The program's SQLite database "Vellix.dat": its schema, the worker thread that runs every job in
-// queue order, and the in-memory cache of the five settings read most often.
+// queue order, and the in-memory cache of the five settings read most often (written through).
 #pragma once
 
 #include "RwLock.h"
