@@ -107,10 +107,14 @@ void CZipWorker::Execute(sqlite3** db) {
     progress.count = static_cast<int>(entries.size());
 }
 
-// A failed archive is deleted and reported; the last progress still goes out so that whoever
-// waits for it (the progress dialog) finishes.
+// The archive is written as "NAME.zip.part" and takes its name only once closed whole, and the
+// last progress (whoever waits for it, the progress dialog, may open the archive then) comes only
+// after that. A failed archive leaves no file of either name and is reported; the last progress
+// still goes out so that the waiting ends.
 void CZipWorker::Pack() {
-    SendProgress();
+    // With no entries the first progress is the last: it waits for the archive.
+    if (!found || progress.count > 0)
+        SendProgress();
     if (!found) {
         Brimholt::Log << "Nothing to pack: task " << progress.taskId << " is gone" << std::endl;
         return;
@@ -122,14 +126,21 @@ void CZipWorker::Pack() {
             folder = ToWide(ctx->Database().GetConfig("DownloadFolder"), CP_UTF8);
     }
     std::wstring archive = folder + ToWide(name, CP_UTF8) + L".zip";
-    if (WriteArchive(archive))
-        return;
-    DeleteFileW(archive.c_str());
-    if (progress.written != progress.count) {
-        progress.written = progress.count;
-        SendProgress();
+    std::wstring part = archive + L".part";
+    bool ok = WriteArchive(part);
+    if (ok && !MoveFileExW(part.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        Brimholt::Log << "Cannot name the archive " << ToNarrow(archive, CP_UTF8) << ": " << GetLastError()
+                      << std::endl;
+        ok = false;
     }
-    ReportFailure(archive);
+    if (!ok) {
+        DeleteFileW(part.c_str());
+        DeleteFileW(archive.c_str());
+    }
+    progress.written = progress.count;
+    SendProgress();
+    if (!ok)
+        ReportFailure(archive);
 }
 
 bool CZipWorker::WriteArchive(const std::wstring& archive) {
@@ -150,7 +161,7 @@ bool CZipWorker::WriteArchive(const std::wstring& archive) {
         ok = WriteFileInto(zip, path + ToWide(entries[i], CP_UTF8), buffer);
         if (zipCloseFileInZip(zip) != ZIP_OK)
             ok = false;
-        if (ok) {
+        if (ok && i + 1 < entries.size()) {
             progress.written = static_cast<int>(i + 1);
             SendProgress();
         }
