@@ -40,8 +40,6 @@ const char* const kRebuildImage2[] = {
     "DROP TABLE Image2_temp;",
 };
 
-const char* const kCachedKeys[] = {"AutoPacking", "DownloadFolder", "FavoriteFolder", "Proxy", "RenameType"};
-
 int Exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
 }
@@ -167,15 +165,13 @@ void SqlStatement::Finalize() {
 
 // ---- AppDatabase ----
 
-AppDatabase::AppDatabase() {
-    notEmpty_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+AppDatabase::AppDatabase() : notEmpty_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (!notEmpty_)
         throw std::bad_alloc();
 }
 
 AppDatabase::~AppDatabase() {
     Close();
-    CloseHandle(notEmpty_);
 }
 
 bool AppDatabase::Open() {
@@ -211,7 +207,7 @@ bool AppDatabase::Open() {
 
     CreateDirectoryW(GetAppPath(L"CoverCache").c_str(), nullptr);
 
-    thread_ = CreateThread(nullptr, 0, DbThread, this, 0, &threadId_);
+    thread_.reset(CreateThread(nullptr, 0, DbThread, this, 0, &threadId_));
     if (!thread_) {
         Brimholt::Log << "Cannot start the database thread: " << GetLastError() << std::endl;
         sqlite3_finalize(configRead_);
@@ -279,14 +275,13 @@ void AppDatabase::Close() {
         accepting_ = false;
         if (stopping) {
             queue_.push_back(QueuedJob{nullptr, nullptr});
-            SetEvent(notEmpty_);
+            SetEvent(notEmpty_.get());
         }
     }
     if (thread_) {
         if (stopping)
-            WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        thread_ = nullptr;
+            WaitForSingleObject(thread_.get(), INFINITE);
+        thread_.reset();
         threadId_ = 0;
     }
     // Nothing is left behind the stop request, since nothing is accepted after it; should
@@ -335,18 +330,18 @@ DWORD WINAPI AppDatabase::DbThread(void* self) {
 
 void AppDatabase::RunQueue() {
     for (;;) {
-        WaitForSingleObject(notEmpty_, INFINITE);
+        WaitForSingleObject(notEmpty_.get(), INFINITE);
         QueuedJob entry;
         {
             WriteLock guard(queueLock_);
             if (queue_.empty()) {
-                ResetEvent(notEmpty_);
+                ResetEvent(notEmpty_.get());
                 continue;
             }
             entry = queue_.front();
             queue_.pop_front();
             if (queue_.empty())
-                ResetEvent(notEmpty_);
+                ResetEvent(notEmpty_.get());
         }
         if (!entry.job)
             return;
@@ -363,7 +358,7 @@ bool AppDatabase::Enqueue(const QueuedJob& entry) {
     if (!accepting_)
         return false;
     queue_.push_back(entry);
-    SetEvent(notEmpty_);
+    SetEvent(notEmpty_.get());
     return true;
 }
 
@@ -385,14 +380,13 @@ void AppDatabase::RunSync(VxDBTask* job) {
         job->Execute(&db_);
         return;
     }
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    AutoHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!done) {
         Brimholt::Log << "Database job not run: no event (" << GetLastError() << ")" << std::endl;
         return;
     }
-    if (Enqueue(QueuedJob{job, done}))
-        WaitForSingleObject(done, INFINITE);
-    CloseHandle(done);
+    if (Enqueue(QueuedJob{job, done.get()}))
+        WaitForSingleObject(done.get(), INFINITE);
 }
 
 std::string AppDatabase::GetConfig(const char* key) {
@@ -425,18 +419,16 @@ int AppDatabase::GetConfigInt(const char* key, int def) {
     return text.empty() ? def : ParseConfigInt(text);
 }
 
+// A cached key answers from memory at once and reaches the table too, so that a change survives
+// a crash. Posting under the lock queues the writes of one key in the order the cache took them.
 void AppDatabase::SetConfig(const char* key, const char* utf8value) {
     if (!key)
         return;
     const char* value = utf8value ? utf8value : "";
-    {
-        WriteLock guard(configLock_);
-        auto it = cache_.find(key);
-        if (it != cache_.end()) {
-            it->second = value;
-            return;
-        }
-    }
+    WriteLock guard(configLock_);
+    auto it = cache_.find(key);
+    if (it != cache_.end())
+        it->second = value;
     Post(new SetConfigTask(configWrite_, key, value));
 }
 

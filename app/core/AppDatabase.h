@@ -1,8 +1,10 @@
 // The program's SQLite database "Vellix.dat": its schema, the worker thread that runs every job in
-// queue order, and the in-memory cache of the five settings read most often.
+// queue order, and the in-memory cache of the five settings read most often (written through).
 #pragma once
 
 #include "RwLock.h"
+
+#include <common/Scoped.h>
 
 #include <sqlite3.h>
 #include <windows.h>
@@ -121,9 +123,9 @@ private:
     sqlite3_stmt* configRead_ = nullptr;
     sqlite3_stmt* configWrite_ = nullptr;
     DWORD threadId_ = 0;
-    HANDLE thread_ = nullptr;
+    AutoHandle thread_;
     RwLock queueLock_;
-    HANDLE notEmpty_;
+    AutoHandle notEmpty_;
     std::deque<QueuedJob> queue_;
     bool accepting_ = false;  // under queueLock_: the worker runs and no stop request is queued
     RwLock configLock_;

@@ -9,8 +9,10 @@
 
 void GetFinishedTasks::Execute(sqlite3** db) {
     SqlStatement sql(*db,
-                     "SELECT rowid FROM Task2 WHERE Status=2 AND rowid NOT IN "
-                     "(SELECT DISTINCT parent FROM Image2 WHERE status=3);");
+                     "SELECT rowid FROM Task2 WHERE Status=? AND rowid NOT IN "
+                     "(SELECT DISTINCT parent FROM Image2 WHERE status=?);");
+    sql.BindInt(1, kTaskFinished);
+    sql.BindInt(2, kImageFailed);
     SqlRow row;
     while (sql.Step(row))
         tasks.push_back(row.ColumnInt(0));
@@ -24,30 +26,32 @@ void SetTaskStatus::Execute(sqlite3** db) {
 }
 
 void LoadTaskImages::Execute(sqlite3** db) {
-    SqlStatement sql(*db, "SELECT url, ref, target, ext, status FROM Image2 WHERE parent=?");
+    SqlStatement sql(*db, "SELECT rowid, url, ref, target, ext, status FROM Image2 WHERE parent=?");
     sql.BindInt(1, parent);
     SqlRow row;
     while (sql.Step(row)) {
         ImageRecord image;
+        image.rowid = row.ColumnInt(0);
         image.url = row.RowGetTextByName("url", std::string());
         image.ref = row.RowGetTextByName("ref", std::string());
         image.target = row.RowGetWideTextByName("target", std::wstring());
         image.ext = row.RowGetWideTextByName("ext", std::wstring());
-        image.status = row.RowGetIntByName("status", 0);
-        if (image.status == 2)
+        image.status = row.RowGetIntByName("status", kImageWaiting);
+        if (image.status == kImageDone)
             ++done;
-        else if (image.status == 3)
+        else if (image.status == kImageFailed)
             ++failed;
         images.push_back(std::move(image));
     }
 }
 
-void SetImageStatus::Add(const std::string& url, const std::wstring& ext, int status) {
-    rows.push_back(Row{url, ext, status});
+void SetImageStatus::Add(int imageRowid, const std::wstring& ext, int status) {
+    rows.push_back(Row{imageRowid, ext, status});
 }
 
+// The parent is matched too: a row id that is not the task's changes nothing.
 void SetImageStatus::Execute(sqlite3** db) {
-    SqlStatement sql(*db, "UPDATE Image2 SET status=?, ext=? WHERE url=? AND parent=?");
+    SqlStatement sql(*db, "UPDATE Image2 SET status=?, ext=? WHERE rowid=? AND parent=?");
     if (!sql.Valid() || rows.empty())
         return;
     bool batch = rows.size() > 1;
@@ -57,7 +61,7 @@ void SetImageStatus::Execute(sqlite3** db) {
         sql.Reset();
         sql.BindInt(1, r.status);
         sql.BindText(2, r.ext);
-        sql.BindText(3, r.url);
+        sql.BindInt(3, r.rowid);
         sql.BindInt(4, parent);
         sql.Run();
     }
@@ -92,21 +96,17 @@ void CLoadVols::Execute(sqlite3** db) {
     std::string text = row.ColumnText(0);
     if (text.empty())
         return;
-    JsonParseSource* source = startParseMemory(text.data(), static_cast<int>(text.size()));
-    JsonValue* value = jsonParse(source);
-    finishParsing(&source);
-    if (IsRecordArray(value)) {
-        unsigned count = getArraySize(value);
+    JsonTree value(ParseJsonText(text));
+    if (IsRecordArray(value.get())) {
+        unsigned count = getArraySize(value.get());
         for (unsigned i = 0; i < count; ++i) {
             JsonValue* member = nullptr;
-            getArrayMember(value, i, &member);
+            getArrayMember(value.get(), i, &member);
             JsonValue* state = nullptr;
             lookupDictionaryMember(member, "t", &state);
             (*records)[JsonStringMember(member, "u")] = getValueType(state) == JSON_NUMBER ? toInteger(state) : 0;
         }
     }
-    if (value)
-        deleteValue(&value);
 }
 
 void CUpdateVols::Execute(sqlite3** db) {

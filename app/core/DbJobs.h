@@ -29,7 +29,8 @@ public:
     int status;
 };
 
-// Sync: a task's image records in row order, with the counts of done and failed images.
+// Sync: a task's image records (with their rowids) in row order, with the counts of done and
+// failed images.
 class LoadTaskImages : public VxDBTask {
 public:
     explicit LoadTaskImages(int parentRowid) : VxDBTask(false), parent(parentRowid) {}
@@ -40,16 +41,16 @@ public:
     std::vector<ImageRecord> images;
 };
 
-// Posted: status and extension of images of one task. The same address may stand in several
-// tasks (placeholders, adverts), so rows are matched by address within the task only.
+// Posted: status and extension of images of one task, each named by its row: the same address
+// may stand in several tasks, and twice in one (placeholders, adverts).
 class SetImageStatus : public VxDBTask {
 public:
     explicit SetImageStatus(int parentRowid) : VxDBTask(true), parent(parentRowid) {}
-    void Add(const std::string& url, const std::wstring& ext, int status);
+    void Add(int imageRowid, const std::wstring& ext, int status);
     void Execute(sqlite3** db) override;
 
     struct Row {
-        std::string url;
+        int rowid;
         std::wstring ext;
         int status;
     };

@@ -25,14 +25,14 @@ AsyncWriteFile::AsyncWriteFile(std::wstring fileName, std::shared_ptr<std::strin
 
 void AsyncWriteFile::Run() {
     std::wstring target = GetAppPath(L"Save\\") + name;
-    HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    AutoHandle file(
+        CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (!file)
         return;
     if (bytes && !bytes->empty()) {
         DWORD written = 0;
-        WriteFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr);
+        WriteFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr);
     }
-    CloseHandle(file);
 }
 
 DebugSettings::DebugSettings() : path(GetAppPath(L"debug.ini")) {
@@ -51,35 +51,31 @@ DebugSettings::DebugSettings() : path(GetAppPath(L"debug.ini")) {
 
 // Waits until the thread has its message queue: a post before that would fail with 1444.
 void DebugSettings::StartWriter() {
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    AutoHandle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!ready) {
         Brimholt::Log << "CreateEvent for the developer writer failed: " << GetLastError() << std::endl;
         return;
     }
-    thread = CreateThread(nullptr, 0, TaskThread, ready, 0, &threadId);
+    thread.reset(CreateThread(nullptr, 0, TaskThread, ready.get(), 0, &threadId));
     if (!thread) {
         Brimholt::Log << "Developer writer thread not started: " << GetLastError() << std::endl;
         threadId = 0;
-        CloseHandle(ready);
         return;
     }
-    HANDLE waits[2] = {ready, thread};
+    HANDLE waits[2] = {ready.get(), thread.get()};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-        CloseHandle(thread);
-        thread = nullptr;
+        thread.reset();
         threadId = 0;
     }
-    CloseHandle(ready);
 }
 
 DebugSettings::~DebugSettings() {
     if (!thread)
         return;
     if (PostThreadMessageW(threadId, WM_QUIT, 0, 0))
-        WaitForSingleObject(thread, INFINITE);
+        WaitForSingleObject(thread.get(), INFINITE);
     else
         Brimholt::Log << "Cannot stop the developer writer: " << GetLastError() << std::endl;
-    CloseHandle(thread);
 }
 
 DWORD WINAPI DebugSettings::TaskThread(void* readyEvent) {

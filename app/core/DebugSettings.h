@@ -2,6 +2,8 @@
 // diagnostic files into "Save\".
 #pragma once
 
+#include <common/Scoped.h>
+
 #include <windows.h>
 
 #include <memory>
@@ -39,7 +41,7 @@ public:
     bool Post(DebugTask* job) const;
 
     std::wstring path;  // empty: no developer settings
-    HANDLE thread = nullptr;
+    AutoHandle thread;
     DWORD threadId = 0;
     bool present = false;
     bool Package = false;

@@ -18,13 +18,19 @@ struct GrabItem {
     std::vector<VolumeItem> volumes;
 };
 
-// One page image of a task; target is the file stem relative to the task's folder.
+// The status values "Image2" and "Task2" store; an image is in a slot in memory only.
+enum ImageStatus { kImageWaiting = 0, kImageInSlot = 1, kImageDone = 2, kImageFailed = 3 };
+enum TaskStatus { kTaskQueued = 0, kTaskDownloading = 1, kTaskFinished = 2, kTaskPaused = 3 };
+
+// One page image of a task; target is the file stem relative to the task's folder. The same
+// address may stand in a task twice: the image is its row.
 struct ImageRecord {
+    int rowid = -1;  // of its "Image2" row; -1 until stored
     std::string url;
     std::string ref;
     std::wstring target;
     std::wstring ext;  // empty until saved
-    int status = 0;    // 0 waiting, 1 in a slot (in memory only), 2 done, 3 failed
+    int status = kImageWaiting;
 };
 
 // A volume with what its images need: the grab's result and the base of a downloader's task.
@@ -43,7 +49,7 @@ struct TaskRecord {
     std::string headers;
     std::wstring path;
     bool proxy = false;
-    int status = 0;
+    int status = kTaskQueued;
     int done = 0;
     int failed = 0;
     int total = 0;

@@ -148,18 +148,20 @@ void LoadTasks::Execute(sqlite3** db) {
         task.path = row.ColumnWideText(6);
         task.status = row.ColumnInt(7);
         // Nothing is downloading at start-up: such a task is queued again.
-        if (task.status == 1)
-            task.status = 0;
-        if (task.status == 2) {
+        if (task.status == kTaskDownloading)
+            task.status = kTaskQueued;
+        if (task.status == kTaskFinished) {
             counts.Reset();
             counts.BindInt(1, task.rowid);
             SqlRow sums;
             if (counts.Step(sums)) {
+                // Each image of a finished task is done or failed, so the sum is count times the
+                // done code plus the codes' difference for each failed image.
                 int count = sums.ColumnInt(0);
                 int sum = sums.ColumnInt(1);
                 task.total = count;
-                task.failed = sum - 2 * count;
-                task.done = 3 * count - sum;
+                task.failed = (sum - kImageDone * count) / (kImageFailed - kImageDone);
+                task.done = count - task.failed;
             }
         }
         tasks.push_back(std::move(task));
@@ -167,6 +169,27 @@ void LoadTasks::Execute(sqlite3** db) {
 }
 
 // ---- the slot's completion --------------------------------------------------------------------
+
+namespace {
+
+// The error is read before anything else runs, the log stream included, which may change it.
+bool SaveWhole(const Orvane::OvResponse& response, const std::wstring& part, const std::wstring& file) {
+    if (!response.SaveToFile(part.c_str())) {
+        DWORD error = GetLastError();
+        Brimholt::Log << "Image not saved: SaveToFile " << ToNarrow(part, CP_UTF8) << " failed, error " << error
+                      << std::endl;
+        return false;
+    }
+    if (!MoveFileExW(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DWORD error = GetLastError();
+        Brimholt::Log << "Image not saved: MoveFileExW to " << ToNarrow(file, CP_UTF8) << " failed, error " << error
+                      << std::endl;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 // The body goes to a file of this request's own first (its worker thread's id is unique among the
 // requests in flight, also a stale one of the same image) and takes the final name only whole.
@@ -187,13 +210,10 @@ void TaskSlotClient::OnResponse(const Orvane::OvResponse& response) {
         ext = ImageExtension(type, requestUrl);
         std::wstring file = SavePath(target + ext);
         std::wstring part = SavePath(target + ext + L"." + std::to_wstring(GetCurrentThreadId()) + L".part");
-        if (response.SaveToFile(part.c_str()) && MoveFileExW(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (SaveWhole(response, part, file))
             result = msg_slot_status::kSaved;
-        } else {
-            Brimholt::Log << "Image not saved: " << ToNarrow(file, CP_UTF8) << " (" << GetLastError() << ")"
-                          << std::endl;
+        else
             DeleteFileW(part.c_str());
-        }
     }
     auto* msg = new msg_slot_status(slot, ext, result, serial);
     {
@@ -319,7 +339,7 @@ bool CDownloaderImpl::FillSlot(int slot) {
     // A task whose images all have a result already queues nothing; the next one is loaded then.
     do {
         for (QueuedImage& entry : queue_) {
-            if (entry.image.status == 0) {
+            if (entry.image.status == kImageWaiting) {
                 StartSlot(slot, &entry);
                 return true;
             }
@@ -331,7 +351,7 @@ bool CDownloaderImpl::FillSlot(int slot) {
 bool CDownloaderImpl::LoadNextTask() {
     TaskRecord* next = nullptr;
     for (TaskRecord& task : tasks_) {
-        if (task.status == 0 && task.total == 0) {
+        if (task.status == kTaskQueued && task.total == 0) {
             next = &task;
             break;
         }
@@ -348,7 +368,7 @@ bool CDownloaderImpl::LoadNextTask() {
         queue_.push_back(QueuedImage{std::move(image), next});
     if (!CreateDirectoryTree(next->path))
         Brimholt::Log << "Cannot create the folder of task " << next->rowid << std::endl;
-    next->status = 1;
+    next->status = kTaskDownloading;
     Post(viewObserver, new msg_task_progress(next->rowid, next->done, next->failed, next->total));
     FinishIfComplete(*next);
     return true;
@@ -356,7 +376,7 @@ bool CDownloaderImpl::LoadNextTask() {
 
 void CDownloaderImpl::StartSlot(int slot, QueuedImage* entry) {
     DownloadSlot& s = slots_[slot];
-    entry->image.status = 1;
+    entry->image.status = kImageInSlot;
     s.entry = entry;
     s.serial = ++g_nextSerial;
     const TaskRecord& task = *entry->task;
@@ -388,9 +408,9 @@ void CDownloaderImpl::StartSlot(int slot, QueuedImage* entry) {
 
 void CDownloaderImpl::StartAll() {
     for (TaskRecord& task : tasks_) {
-        if (task.status == 3) {
-            task.status = 0;
-            Post(viewObserver, new msg_task_status(task.rowid, 0, task.failed));
+        if (task.status == kTaskPaused) {
+            task.status = kTaskQueued;
+            Post(viewObserver, new msg_task_status(task.rowid, kTaskQueued, task.failed));
         }
     }
     for (int i = 0; i < kSlots; ++i) {
@@ -405,9 +425,9 @@ void CDownloaderImpl::StartAll() {
 void CDownloaderImpl::PauseAll() {
     FreeSlots();
     for (TaskRecord& task : tasks_) {
-        if (task.status != 2) {
-            task.status = 3;
-            Post(viewObserver, new msg_task_status(task.rowid, 3, task.failed));
+        if (task.status != kTaskFinished) {
+            task.status = kTaskPaused;
+            Post(viewObserver, new msg_task_status(task.rowid, kTaskPaused, task.failed));
         }
     }
 }
@@ -420,31 +440,31 @@ void CDownloaderImpl::ResumeTask(int rowid) {
         return;
     FreeSlotsOf(task);
     queue_.remove_if([task](const QueuedImage& entry) { return entry.task == task; });
-    task->status = 0;
+    task->status = kTaskQueued;
     LoadTaskImages images(rowid);
     db->RunSync(&images);
     task->total = static_cast<int>(images.images.size());
     task->done = images.done;
     task->failed = images.failed;
     for (ImageRecord& image : images.images)
-        if (image.status == 0)
+        if (image.status == kImageWaiting)
             queue_.push_back(QueuedImage{std::move(image), task});
     // A repaired task may have lost its folder.
     CreateDirectoryTree(task->path);
-    Post(viewObserver, new msg_task_status(rowid, 0, task->failed));
+    Post(viewObserver, new msg_task_status(rowid, kTaskQueued, task->failed));
     FinishIfComplete(*task);
 }
 
 void CDownloaderImpl::ImageDone(QueuedImage* entry, unsigned result) {
-    int status = result == msg_slot_status::kSaved ? 2 : 3;
+    int status = result == msg_slot_status::kSaved ? kImageDone : kImageFailed;
     entry->image.status = status;
     TaskRecord& task = *entry->task;
     if (AppDatabase* db = Database()) {
         auto* job = new SetImageStatus(task.rowid);
-        job->Add(entry->image.url, entry->image.ext, status);
+        job->Add(entry->image.rowid, entry->image.ext, status);
         db->Post(job);
     }
-    if (status == 2)
+    if (status == kImageDone)
         ++task.done;
     else
         ++task.failed;
@@ -459,10 +479,10 @@ void CDownloaderImpl::ImageDone(QueuedImage* entry, unsigned result) {
 void CDownloaderImpl::FinishIfComplete(TaskRecord& task) {
     if (task.total <= 0 || task.done + task.failed < task.total)
         return;
-    task.status = 2;
+    task.status = kTaskFinished;
     if (AppDatabase* db = Database())
-        db->Post(new SetTaskStatus(task.rowid, 2));
-    Post(viewObserver, new msg_task_status(task.rowid, 2, task.failed));
+        db->Post(new SetTaskStatus(task.rowid, kTaskFinished));
+    Post(viewObserver, new msg_task_status(task.rowid, kTaskFinished, task.failed));
 }
 
 void CDownloaderImpl::OnSlotStatus(const msg_slot_status& msg) {
@@ -498,7 +518,7 @@ void CDownloaderImpl::RemoveTasks(const std::vector<int>& rowids) {
 void CDownloaderImpl::FreeSlots() {
     for (DownloadSlot& slot : slots_) {
         if (slot.entry) {
-            slot.entry->image.status = 0;
+            slot.entry->image.status = kImageWaiting;
             slot.entry = nullptr;
         }
     }
@@ -507,7 +527,7 @@ void CDownloaderImpl::FreeSlots() {
 void CDownloaderImpl::FreeSlotsOf(const TaskRecord* task) {
     for (DownloadSlot& slot : slots_) {
         if (slot.entry && slot.entry->task == task) {
-            slot.entry->image.status = 0;
+            slot.entry->image.status = kImageWaiting;
             slot.entry = nullptr;
         }
     }

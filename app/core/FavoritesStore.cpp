@@ -9,7 +9,9 @@
 #include "VolumeRecordSet.h"
 
 #include <common/CodePage.h>
+#include <common/FileText.h>
 #include <common/Log.h>
+#include <common/Scoped.h>
 #include <common/StringUtil.h>
 
 #include <Tessara.h>
@@ -24,18 +26,14 @@
 namespace {
 
 const char kBom[] = "\xEF\xBB\xBF";
-const LONGLONG kMaxFileSize = 64 << 20;  // far beyond any real favorites file
+const size_t kMaxFileSize = 64 << 20;  // far beyond any real favorites file
 
 std::mutex g_writeLock;
 std::atomic<unsigned> g_generation{0};
 unsigned g_lastWritten = 0;  // under g_writeLock
 
 bool SetStringMember(JsonValue* dict, const char* key, const std::string& text) {
-    JsonValue* value = newStringValue(text.data(), static_cast<int>(text.size()));
-    if (setDictionaryMember(dict, key, value))
-        return true;
-    deleteValue(&value);
-    return false;
+    return JsonSetMember(dict, key, JsonTree(newStringValue(text.data(), static_cast<int>(text.size()))));
 }
 
 // The "c" array of a folder, null for an item or anything else.
@@ -50,20 +48,14 @@ std::wstring NameOf(JsonValue* node) {
     return ToWide(JsonStringMember(node, "n"), CP_UTF8);
 }
 
-// Appended first, then given its "c" array, as a folder dictionary always is.
+// Appended first, then given its "c" array, as a folder dictionary always is; one that gets no
+// array is taken out of the parent again when the tree here frees it.
 JsonValue* AppendFolder(JsonValue* parent, const std::string& utf8Name) {
-    JsonValue* folder = newDictionaryValue();
-    if (!SetStringMember(folder, "n", utf8Name) || !insertArrayMember(parent, -1, folder)) {
-        deleteValue(&folder);
+    JsonTree folder(newDictionaryValue());
+    if (!SetStringMember(folder.get(), "n", utf8Name) || !insertArrayMember(parent, -1, folder.get()) ||
+        !JsonSetMember(folder.get(), "c", JsonTree(newArrayValue())))
         return nullptr;
-    }
-    JsonValue* members = newArrayValue();
-    if (!setDictionaryMember(folder, "c", members)) {
-        deleteValue(&members);
-        deleteValue(&folder);
-        return nullptr;
-    }
-    return folder;
+    return folder.release();
 }
 
 void CollectItemUrls(JsonValue* node, std::vector<std::string>& urls) {
@@ -84,27 +76,24 @@ void CollectItemUrls(JsonValue* node, std::vector<std::string>& urls) {
 
 // Members collected from the last to the first and sorted stably: equal names end up reversed.
 void SortMembers(JsonValue* array) {
-    std::vector<std::pair<std::wstring, JsonValue*>> kept;
+    std::vector<std::pair<std::wstring, JsonTree>> kept;
     for (unsigned i = getArraySize(array); i-- > 0;) {
-        JsonValue* member = nullptr;
-        getArrayMember(array, i, &member);
-        valueDetachFromParent(member);
-        std::wstring name = getValueType(member) == JSON_DICTIONARY ? NameOf(member) : std::wstring();
-        if (name.empty()) {
-            deleteValue(&member);
+        JsonValue* detached = nullptr;
+        getArrayMember(array, i, &detached);
+        valueDetachFromParent(detached);
+        JsonTree member(detached);
+        std::wstring name = getValueType(detached) == JSON_DICTIONARY ? NameOf(detached) : std::wstring();
+        if (name.empty())
             continue;
-        }
-        if (JsonValue* members = FolderMembers(member))
+        if (JsonValue* members = FolderMembers(detached))
             SortMembers(members);
-        kept.emplace_back(std::move(name), member);
+        kept.emplace_back(std::move(name), std::move(member));
     }
     std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
         return lstrcmpiW(a.first.c_str(), b.first.c_str()) < 0;
     });
-    for (auto& entry : kept) {
-        if (!insertArrayMember(array, -1, entry.second))
-            deleteValue(&entry.second);
-    }
+    for (auto& entry : kept)
+        JsonAppendMember(array, std::move(entry.second));
 }
 
 int TESSARA_CALL AppendText(const char* chunk, void* text) {
@@ -121,31 +110,15 @@ enum class ReadResult { kOk, kMissing, kUnreadable };
 
 // The file's text after its byte-order mark.
 ReadResult ReadFavoritesFile(const std::wstring& path, std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return ReadResult::kMissing;
-        Brimholt::Log << "Cannot open the favorites file: " << error << std::endl;
+    std::string bytes;
+    DWORD error = ReadFileBytes(path, kMaxFileSize, bytes);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return ReadResult::kMissing;
+    if (error != ERROR_SUCCESS) {
+        Brimholt::Log << "Cannot read the favorites file: " << error << std::endl;
         return ReadResult::kUnreadable;
     }
-    LARGE_INTEGER size = {};
-    std::string bytes;
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart >= 4 && size.QuadPart <= kMaxFileSize;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        size_t got = 0;
-        DWORD read = 0;
-        while (got < bytes.size() &&
-               ReadFile(file, &bytes[got], static_cast<DWORD>(std::min<size_t>(bytes.size() - got, 1 << 16)), &read,
-                        nullptr) &&
-               read > 0)
-            got += read;
-        ok = got == bytes.size() && bytes.compare(0, 3, kBom) == 0;
-    }
-    CloseHandle(file);
-    if (!ok)
+    if (bytes.size() < 4 || bytes.compare(0, 3, kBom) != 0)
         return ReadResult::kUnreadable;
     text = bytes.substr(3);
     return ReadResult::kOk;
@@ -153,16 +126,8 @@ ReadResult ReadFavoritesFile(const std::wstring& path, std::string& text) {
 
 // The tree of the text when it is an array; null otherwise.
 JsonValue* ParseTree(const std::string& text) {
-    if (text.empty())
-        return nullptr;
-    JsonParseSource* source = startParseMemory(text.data(), static_cast<int>(text.size()));
-    JsonValue* tree = jsonParse(source);
-    finishParsing(&source);
-    if (getValueType(tree) == JSON_ARRAY)
-        return tree;
-    if (tree)
-        deleteValue(&tree);
-    return nullptr;
+    JsonTree tree(ParseJsonText(text));
+    return getValueType(tree.get()) == JSON_ARRAY ? tree.release() : nullptr;
 }
 
 void BuildDefaultFolders(msg_favorites_loaded& msg) {
@@ -237,12 +202,11 @@ bool FavoritesStore::AddFolder(JsonValue* parent, FavoriteEntry& entry) {
 }
 
 bool FavoritesStore::AddItem(JsonValue* folderMembers, FavoriteLink& link) {
-    JsonValue* item = newDictionaryValue();
+    JsonTree made(newDictionaryValue());
+    JsonValue* item = made.get();
     if (!SetStringMember(item, "n", ToNarrow(link.name, CP_UTF8)) || !SetStringMember(item, "u", link.url) ||
-        !insertArrayMember(folderMembers, -1, item)) {
-        deleteValue(&item);
+        !JsonAppendMember(folderMembers, std::move(made)))
         return false;
-    }
     index[link.url] = item;
     link.node = item;
     PostFlush();
@@ -258,6 +222,7 @@ void FavoritesStore::Remove(FavoriteEntry& entry) {
     std::vector<std::string> urls;
     CollectItemUrls(node, urls);
     valueDetachFromParent(node);
+    JsonTree removed(node);
     entry.node = nullptr;
     index.clear();
     RebuildIndex(root, index);
@@ -266,7 +231,6 @@ void FavoritesStore::Remove(FavoriteEntry& entry) {
             VolumeRecordSet::DeleteStored(url);
     }
     PostFlush();
-    deleteValue(&node);
 }
 
 void FavoritesStore::Rename(FavoriteEntry& entry, const std::wstring& name) {
@@ -372,14 +336,16 @@ DWORD WINAPI FavoritesStore::WriterThread(void* param) {
         return 0;
     std::wstring path = FilePath(folder);
     std::wstring temp = path + L".tmp";
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    AutoHandle file(
+        CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (!file) {
         Brimholt::Log << "Cannot create the favorites file: " << GetLastError() << std::endl;
         return 1;
     }
-    bool ok = WriteAll(file, kBom, 3) && WriteAll(file, snapshot->text.data(), snapshot->text.size()) &&
-              FlushFileBuffers(file);
-    CloseHandle(file);
+    bool ok = WriteAll(file.get(), kBom, 3) && WriteAll(file.get(), snapshot->text.data(), snapshot->text.size()) &&
+              FlushFileBuffers(file.get());
+    // Closed before the rename, which the open handle would block.
+    ok = file.reset() && ok;
     if (!ok || !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Brimholt::Log << "Cannot save the favorites file: " << GetLastError() << std::endl;
         DeleteFileW(temp.c_str());

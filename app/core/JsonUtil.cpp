@@ -28,6 +28,22 @@ JsonValue* ParseJsonText(const std::string& text)
     return value;
 }
 
+bool JsonSetMember(JsonValue* dict, const char* name, JsonTree member)
+{
+    if (!setDictionaryMember(dict, name, member.get()))
+        return false;
+    member.release();
+    return true;
+}
+
+bool JsonAppendMember(JsonValue* array, JsonTree member)
+{
+    if (!insertArrayMember(array, -1, member.get()))
+        return false;
+    member.release();
+    return true;
+}
+
 bool JsonGetStringMember(JsonValue* dict, const char* name, std::string& out)
 {
     JsonValue* member = Member(dict, name, 3);

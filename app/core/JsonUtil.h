@@ -2,12 +2,16 @@
 // of an array, and parsing a text into a tree.
 #pragma once
 
+#include <JsonTree.h>
+
 #include <string>
 
-struct JsonValue;
-
-// The tree of a JSON text, owned by the caller (free with deleteValue); null when it does not parse.
+// The tree of a JSON text, owned by the caller (hold it in a JsonTree); null when it does not parse.
 JsonValue* ParseJsonText(const std::string& text);
+
+// The container takes the member; one it refused is freed. False then.
+bool JsonSetMember(JsonValue* dict, const char* name, JsonTree member);
+bool JsonAppendMember(JsonValue* array, JsonTree member);
 
 // True only for a member of that type; out is left as it was otherwise.
 bool JsonGetStringMember(JsonValue* dict, const char* name, std::string& out);

@@ -5,6 +5,7 @@
 #include "AppPath.h"
 
 #include <common/CodePage.h>
+#include <common/FileText.h>
 #include <common/Log.h>
 
 #include <cwctype>
@@ -14,7 +15,7 @@ namespace Brimholt {
 namespace {
 
 // Language files are small; anything larger is not one.
-const LONGLONG kMaxLanguageFile = 8 * 1024 * 1024;
+const size_t kMaxLanguageFile = 8 * 1024 * 1024;
 
 // Wine's user32 has no standard button strings (800-810), so the built-in languages carry their own.
 const wchar_t* const kEnglishButtons[11] = {L"OK", L"Cancel", L"&Abort", L"&Retry", L"&Ignore", L"&Yes",
@@ -71,27 +72,6 @@ bool IsLanguageCode(const std::string& code) {
 bool FileExists(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        Log << "Cannot open language file, error " << GetLastError() << std::endl;
-        return false;
-    }
-    LARGE_INTEGER size;
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= kMaxLanguageFile;
-    if (ok) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
-        DWORD read = 0;
-        ok = bytes.empty() || (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-                               read == bytes.size());
-    }
-    CloseHandle(file);
-    if (!ok)
-        bytes.clear();
-    return ok;
 }
 
 const std::wstring* Find(const LanguageTable& table, const std::wstring& section, const std::wstring& key) {
@@ -201,8 +181,11 @@ bool LanguageTranslator::LoadLanguageFile(const std::string& code) {
     currentCode_ = LowerAscii(code);
     external_.clear();
     std::string bytes;
-    if (ReadWholeFile(path, bytes))
+    DWORD error = ReadFileBytes(path, kMaxLanguageFile, bytes);
+    if (error == ERROR_SUCCESS)
         ParseLanguageText(bytes, external_);
+    else
+        Log << "Cannot read language file, error " << error << std::endl;
     return true;
 }
 

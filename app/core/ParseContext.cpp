@@ -12,6 +12,7 @@
 
 #include <Tessara.h>
 #include <common/CodePage.h>
+#include <common/FileText.h>
 #include <common/Log.h>
 #include <common/SetCookie.h>
 #include <common/Url.h>
@@ -22,6 +23,8 @@
 namespace {
 
 const int kStateComplete = 0;
+// Far beyond any site script.
+const size_t kMaxScriptFile = 64 << 20;
 
 // Statistics are fire and forget: their completion may come after the context is gone, so it goes
 // to this client, which lives as long as the process and touches nothing.
@@ -30,16 +33,6 @@ public:
     void OnResponse(const Orvane::OvResponse&) override {}
 };
 IgnoreAnswer g_ignoreAnswer;
-
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    Vellix::FileScript reader(file);
-    bytes.assign(reader.GetSize(), '\0');
-    return reader.Read(bytes.empty() ? nullptr : &bytes[0]);
-}
 
 }  // namespace
 
@@ -51,20 +44,15 @@ char* StrObject::Allocate(size_t n) {
 }
 
 FileScript::FileScript(HANDLE file) : file_(file) {
-    DWORD size = GetFileSize(file_, nullptr);
+    DWORD size = GetFileSize(file_.get(), nullptr);
     size_ = size == INVALID_FILE_SIZE ? 0 : size;
-}
-
-FileScript::~FileScript() {
-    if (file_ != INVALID_HANDLE_VALUE)
-        CloseHandle(file_);
 }
 
 bool FileScript::Read(void* buffer) {
     DWORD done = 0;
     if (size_ == 0)
         return true;
-    return ReadFile(file_, buffer, size_, &done, nullptr) && done == size_;
+    return ReadFile(file_.get(), buffer, size_, &done, nullptr) && done == size_;
 }
 
 }  // namespace Vellix
@@ -142,7 +130,7 @@ bool CParseContext::LoadScriptFile(const std::wstring& path, bool applyProxy, st
 bool CParseContext::LoadScriptMemory(const std::wstring& path) {
     Reset();
     std::string bytes;
-    if (!ReadWholeFile(path, bytes))
+    if (ReadFileBytes(path, kMaxScriptFile, bytes) != ERROR_SUCCESS)
         return false;
     Vellix::Script* loaded = VxLoadScript(bytes.data(), bytes.size());
     if (!loaded)

@@ -6,6 +6,7 @@
 
 #include <Dornet.h>
 #include <Quillet.h>
+#include <common/Scoped.h>
 
 #include <windows.h>
 
@@ -29,7 +30,6 @@ public:
 class FileScript : public ScriptReader {
 public:
     explicit FileScript(HANDLE file);
-    ~FileScript();
     FileScript(const FileScript&) = delete;
     FileScript& operator=(const FileScript&) = delete;
 
@@ -37,7 +37,7 @@ public:
     bool Read(void* buffer) override;
 
 private:
-    HANDLE file_;
+    AutoHandle file_;
     unsigned size_ = 0;
 };
 

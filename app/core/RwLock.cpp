@@ -3,40 +3,34 @@
 
 #include <new>
 
-RwLock::RwLock() {
-    InitializeCriticalSection(&cs_);
-    token_ = CreateSemaphoreW(nullptr, 1, 1, nullptr);
-    if (!token_) {
-        DeleteCriticalSection(&cs_);
+RwLock::RwLock() : token_(CreateSemaphoreW(nullptr, 1, 1, nullptr)) {
+    if (!token_)
         throw std::bad_alloc();
-    }
+    InitializeCriticalSection(&cs_);
 }
 
 RwLock::~RwLock() {
-    CloseHandle(token_);
     DeleteCriticalSection(&cs_);
 }
 
 // The first reader waits for the token while holding the critical section, so later readers queue
 // behind it instead of slipping past a writer that holds the token.
 void RwLock::BeginRead() {
-    EnterCriticalSection(&cs_);
+    CsGuard guard(cs_);
     if (++readers_ == 1)
-        WaitForSingleObject(token_, INFINITE);
-    LeaveCriticalSection(&cs_);
+        WaitForSingleObject(token_.get(), INFINITE);
 }
 
 void RwLock::EndRead() {
-    EnterCriticalSection(&cs_);
+    CsGuard guard(cs_);
     if (--readers_ == 0)
-        ReleaseSemaphore(token_, 1, nullptr);
-    LeaveCriticalSection(&cs_);
+        ReleaseSemaphore(token_.get(), 1, nullptr);
 }
 
 void RwLock::BeginWrite() {
-    WaitForSingleObject(token_, INFINITE);
+    WaitForSingleObject(token_.get(), INFINITE);
 }
 
 void RwLock::EndWrite() {
-    ReleaseSemaphore(token_, 1, nullptr);
+    ReleaseSemaphore(token_.get(), 1, nullptr);
 }

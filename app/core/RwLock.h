@@ -1,6 +1,8 @@
 // Readers/writer lock shared by the message centre, the script manager and the database queue.
 #pragma once
 
+#include <common/Scoped.h>
+
 #include <windows.h>
 
 class RwLock {
@@ -18,7 +20,7 @@ public:
 private:
     CRITICAL_SECTION cs_;
     LONG readers_ = 0;
-    HANDLE token_;
+    AutoHandle token_;
 };
 
 class ReadLock {

@@ -44,15 +44,12 @@ bool ScriptCatalog::Load(const std::shared_ptr<std::string>& text) {
                 debug.Post(new AsyncWriteFile(L"config.txt", text));
         }
     }
-    JsonValue* parsed = text ? ParseJsonText(*text) : nullptr;
-    if (getValueType(parsed) != 5) {
-        if (parsed)
-            deleteValue(&parsed);
+    JsonTree parsed(text ? ParseJsonText(*text) : nullptr);
+    if (getValueType(parsed.get()) != 5)
         return false;
-    }
     if (root)
         deleteValue(&root);
-    root = parsed;
+    root = parsed.release();
     broadcasts = nullptr;
     JsonGetArrayValue(root, "b", broadcasts);
     return true;

@@ -120,16 +120,14 @@ ScriptInfo ReadScriptInfo(const std::string& header, size_t bodyLength)
 {
     ScriptInfo info;
     info.size = bodyLength;
-    JsonValue* root = ParseJsonText(header);
+    JsonTree root(ParseJsonText(header));
     int size = -1;
     // A length that does not fit the body would read past it: the whole body is used instead.
-    if (JsonGetNumberMember(root, "s", size) && size >= 0 && static_cast<size_t>(size) <= bodyLength)
+    if (JsonGetNumberMember(root.get(), "s", size) && size >= 0 && static_cast<size_t>(size) <= bodyLength)
         info.size = static_cast<size_t>(size);
-    JsonGetBooleanMember(root, "a", info.adults);
+    JsonGetBooleanMember(root.get(), "a", info.adults);
     int version = 0;
-    if (JsonGetNumberMember(root, "v", version) && version > 0)
+    if (JsonGetNumberMember(root.get(), "v", version) && version > 0)
         info.version = version;
-    if (root)
-        deleteValue(&root);
     return info;
 }

@@ -2,6 +2,7 @@
 #include "VolumeRecordSet.h"
 
 #include "AppContext.h"
+#include "JsonUtil.h"
 
 #include <Tessara.h>
 
@@ -57,21 +58,16 @@ int VolumeRecordSet::MergeVolumes(JsonValue* volumes) {
 }
 
 std::string VolumeRecordSet::ToJson() const {
-    JsonValue* array = newArrayValue();
+    JsonTree array(newArrayValue());
     for (const auto& record : records) {
-        JsonValue* dict = newDictionaryValue();
-        JsonValue* address = newStringValue(record.first.data(), static_cast<int>(record.first.size()));
-        if (!setDictionaryMember(dict, "u", address))
-            deleteValue(&address);
-        JsonValue* state = newIntegerValue(record.second);
-        if (!setDictionaryMember(dict, "t", state))
-            deleteValue(&state);
-        if (!insertArrayMember(array, -1, dict))
-            deleteValue(&dict);
+        JsonTree dict(newDictionaryValue());
+        JsonSetMember(dict.get(), "u",
+                      JsonTree(newStringValue(record.first.data(), static_cast<int>(record.first.size()))));
+        JsonSetMember(dict.get(), "t", JsonTree(newIntegerValue(record.second)));
+        JsonAppendMember(array.get(), std::move(dict));
     }
     std::string text;
-    jsonSerialize(array, AppendJson, &text);
-    deleteValue(&array);
+    jsonSerialize(array.get(), AppendJson, &text);
     return text;
 }
 

@@ -8,6 +8,7 @@
 #include <common/CodePage.h>
 #include <common/Log.h>
 #include <common/Path.h>
+#include <common/Scoped.h>
 
 #include <minizip/zip.h>
 // after zip.h, whose ioapi.h it needs
@@ -40,18 +41,16 @@ voidpf Win32OpenFile(voidpf, const char* filename, int mode) {
     } else {
         return nullptr;
     }
-    HANDLE handle = CreateFileW(ToWideCStr(filename, CP_UTF8).c_str(), access, share, nullptr, disposition,
-                                attributes, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    AutoHandle handle(CreateFileW(ToWideCStr(filename, CP_UTF8).c_str(), access, share, nullptr, disposition,
+                                  attributes, nullptr));
+    if (!handle) {
         Brimholt::Log << "Cannot open " << filename << ": " << GetLastError() << std::endl;
         return nullptr;
     }
     auto* file = static_cast<Win32File*>(malloc(sizeof(Win32File)));
-    if (!file) {
-        CloseHandle(handle);
+    if (!file)
         return nullptr;
-    }
-    file->handle = handle;
+    file->handle = handle.release();
     file->error = 0;
     return file;
 }
@@ -59,27 +58,21 @@ voidpf Win32OpenFile(voidpf, const char* filename, int mode) {
 // A file that cannot be opened gives an empty entry; one that fails while being read fails the
 // archive, which would otherwise hold a cut-off copy.
 bool WriteFileInto(zipFile zip, const std::wstring& path, std::vector<char>& buffer) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    AutoHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return true;
-    bool ok = true;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file, buffer.data(), kChunk, &read, nullptr)) {
+        if (!ReadFile(file.get(), buffer.data(), kChunk, &read, nullptr)) {
             Brimholt::Log << "Cannot read an image to pack: " << GetLastError() << std::endl;
-            ok = false;
-            break;
+            return false;
         }
         if (read == 0)
-            break;
-        if (zipWriteInFileInZip(zip, buffer.data(), read) != ZIP_OK) {
-            ok = false;
-            break;
-        }
+            return true;
+        if (zipWriteInFileInZip(zip, buffer.data(), read) != ZIP_OK)
+            return false;
     }
-    CloseHandle(file);
-    return ok;
 }
 
 }  // namespace
@@ -87,12 +80,11 @@ bool WriteFileInto(zipFile zip, const std::wstring& path, std::vector<char>& buf
 CZipWorker::CZipWorker(int taskRowid, int observerId) : VxDBTask(false), observer(observerId), progress(taskRowid) {}
 
 bool CZipWorker::Start() {
-    HANDLE thread = CreateThread(nullptr, 0, ZipWorkerThread, this, 0, nullptr);
+    AutoHandle thread(CreateThread(nullptr, 0, ZipWorkerThread, this, 0, nullptr));
     if (!thread) {
         Brimholt::Log << "Cannot start the zip thread: " << GetLastError() << std::endl;
         return false;
     }
-    CloseHandle(thread);
     return true;
 }
 
@@ -115,10 +107,14 @@ void CZipWorker::Execute(sqlite3** db) {
     progress.count = static_cast<int>(entries.size());
 }
 
-// A failed archive is deleted and reported; the last progress still goes out so that whoever
-// waits for it (the progress dialog) finishes.
+// The archive is written as "NAME.zip.part" and takes its name only once closed whole, and the
+// last progress (whoever waits for it, the progress dialog, may open the archive then) comes only
+// after that. A failed archive leaves no file of either name and is reported; the last progress
+// still goes out so that the waiting ends.
 void CZipWorker::Pack() {
-    SendProgress();
+    // With no entries the first progress is the last: it waits for the archive.
+    if (!found || progress.count > 0)
+        SendProgress();
     if (!found) {
         Brimholt::Log << "Nothing to pack: task " << progress.taskId << " is gone" << std::endl;
         return;
@@ -130,14 +126,21 @@ void CZipWorker::Pack() {
             folder = ToWide(ctx->Database().GetConfig("DownloadFolder"), CP_UTF8);
     }
     std::wstring archive = folder + ToWide(name, CP_UTF8) + L".zip";
-    if (WriteArchive(archive))
-        return;
-    DeleteFileW(archive.c_str());
-    if (progress.written != progress.count) {
-        progress.written = progress.count;
-        SendProgress();
+    std::wstring part = archive + L".part";
+    bool ok = WriteArchive(part);
+    if (ok && !MoveFileExW(part.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        Brimholt::Log << "Cannot name the archive " << ToNarrow(archive, CP_UTF8) << ": " << GetLastError()
+                      << std::endl;
+        ok = false;
     }
-    ReportFailure(archive);
+    if (!ok) {
+        DeleteFileW(part.c_str());
+        DeleteFileW(archive.c_str());
+    }
+    progress.written = progress.count;
+    SendProgress();
+    if (!ok)
+        ReportFailure(archive);
 }
 
 bool CZipWorker::WriteArchive(const std::wstring& archive) {
@@ -158,7 +161,7 @@ bool CZipWorker::WriteArchive(const std::wstring& archive) {
         ok = WriteFileInto(zip, path + ToWide(entries[i], CP_UTF8), buffer);
         if (zipCloseFileInZip(zip) != ZIP_OK)
             ok = false;
-        if (ok) {
+        if (ok && i + 1 < entries.size()) {
             progress.written = static_cast<int>(i + 1);
             SendProgress();
         }

@@ -119,12 +119,11 @@ int PackTask(AppDatabase& db, const std::wstring& folder) {
     }
     CommitTask task("http://example.org/pack", files, kFiles);
     db.RunSync(&task);
+    LoadTaskImages images(task.rowid);
+    db.RunSync(&images);
     auto* ext = new SetImageStatus(task.rowid);
-    for (int i = 1; i <= kFiles; ++i) {
-        char target[16];
-        std::snprintf(target, sizeof target, "%03d", i);
-        ext->Add(task.url + "/img/" + target + ".jpg", L".png", 2);
-    }
+    for (const ImageRecord& image : images.images)
+        ext->Add(image.rowid, L".png", kImageDone);
     db.Post(ext);
     return task.rowid;
 }

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <vector>
 
+#include <common/FileText.h>
+
 #include "GdiFonts_win.h"
 #include "GdiPainter_win.h"
 #include "Images_win.h"
@@ -53,21 +55,6 @@ std::wstring PercentDecoded(const std::wstring& s) {
   }
   std::u16string w = Utf8To16(out);
   return std::wstring(w.begin(), w.end());
-}
-
-bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& out) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size = {};
-  bool ok = GetFileSizeEx(f, &size) && size.QuadPart >= 0 && static_cast<unsigned long long>(size.QuadPart) <= kMaxFileBytes;
-  if (ok) {
-    out.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    ok = out.empty() || (ReadFile(f, out.data(), static_cast<DWORD>(out.size()), &got, nullptr) && got == out.size());
-  }
-  CloseHandle(f);
-  return ok;
 }
 
 Element* LinkOf(Element* e) {
@@ -284,12 +271,13 @@ void EngineWindow::LoadFile(const std::u16string& uri) {
   std::wstring path(uri.begin() + 7, uri.end());
   // "file:///C:/x" and "file://C:\x" both name C:\x.
   if (path.size() >= 3 && path[0] == '/' && path[2] == ':') path.erase(0, 1);
-  std::vector<uint8_t> bytes;
-  if (!IsDrivePath(path) || !ReadWholeFile(path, bytes)) {
+  std::string bytes;
+  if (!IsDrivePath(path) || ReadFileBytes(path, kMaxFileBytes, bytes) != ERROR_SUCCESS) {
     std::wstring decoded = PercentDecoded(path);
-    if (decoded == path || !IsDrivePath(decoded) || !ReadWholeFile(decoded, bytes)) return;
+    if (decoded == path || !IsDrivePath(decoded) || ReadFileBytes(decoded, kMaxFileBytes, bytes) != ERROR_SUCCESS)
+      return;
   }
-  doc_->DataReady(uri, bytes.data(), bytes.size());
+  doc_->DataReady(uri, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 std::shared_ptr<Image> EngineWindow::DecodeImage(const uint8_t* data, size_t size) {

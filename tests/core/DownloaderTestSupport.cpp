@@ -70,7 +70,7 @@ bool DownloadWindows::WaitFinished(CDownloaderImpl& d, DWORD timeoutMs) {
             if (d.AnyBusy())
                 return false;
             for (const TaskRecord& task : d.Tasks())
-                if (task.status != 2)
+                if (task.status != kTaskFinished)
                     return false;
             return true;
         },

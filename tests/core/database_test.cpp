@@ -78,7 +78,7 @@ TEST_F(DatabaseTest, ANewFileGetsTheWholeSchemaAndTheCacheItsDefaults) {
     EXPECT_TRUE(Exists(folder + L"CoverCache"));
 
     db.Close();
-    // The cached keys reach the table only when the database closes.
+    // The defaults of the cached keys reach the table when the database closes.
     EXPECT_EQ(Rows("SELECT key FROM Config2 ORDER BY key"),
               R"([["AutoPacking"], ["DownloadFolder"], ["FavoriteFolder"], ["Proxy"], ["RenameType"]])");
     EXPECT_EQ(Rows("PRAGMA integrity_check"), R"([["ok"]])");
@@ -179,7 +179,8 @@ TEST_F(DatabaseTest, CloseReleasesTheFile) {
     EXPECT_TRUE(DeleteFileW(File().c_str())) << GetLastError();
 }
 
-TEST_F(DatabaseTest, CachedKeysChangeInMemoryAndReachTheTableAtClose) {
+// A change is in the file while the database is still open: a crash keeps it.
+TEST_F(DatabaseTest, CachedKeysChangeInMemoryAndInTheTable) {
     ASSERT_TRUE(ExecSql(File(), "CREATE TABLE Config2(key TEXT PRIMARY KEY, value TEXT);"
                                 "INSERT INTO Config2 VALUES('Proxy', '10.0.0.1:8080');"));
     AppDatabase db;
@@ -189,7 +190,11 @@ TEST_F(DatabaseTest, CachedKeysChangeInMemoryAndReachTheTableAtClose) {
     EXPECT_EQ(db.GetConfig("Proxy"), "");
     EXPECT_EQ(db.GetConfigInt("RenameType", 1), 3);
     Drain(db);
-    EXPECT_EQ(Rows("SELECT key, value FROM Config2 ORDER BY key"), R"([["Proxy", "10.0.0.1:8080"]])");
+    EXPECT_EQ(Rows("SELECT key, value FROM Config2 ORDER BY key"), R"([["Proxy", ""], ["RenameType", "3"]])");
+    db.SetConfig("Proxy", "10.0.0.2:3128");
+    Drain(db);
+    EXPECT_EQ(Rows("SELECT value FROM Config2 WHERE key='Proxy'"), R"([["10.0.0.2:3128"]])");
+    db.SetConfig("Proxy", "");
     db.Close();
     EXPECT_EQ(Rows("SELECT value FROM Config2 WHERE key IN ('Proxy', 'RenameType') ORDER BY key"),
               R"([[""], ["3"]])");

@@ -64,18 +64,20 @@ TEST_F(DbJobsTest, TaskImagesComeInRowOrderWithTheirCounts) {
     db.RunSync(&job);
     ASSERT_EQ(job.images.size(), 4u);
     struct {
+        int rowid;
         const char* url;
         const char* ref;
         std::wstring target;
         std::wstring ext;
         int status;
     } expected[] = {
-        {"http://i/4-1.jpg", "http://a/4", L"Vol 4 \u672c/001", L".png", 2},
-        {"http://i/4-2.jpg", "", L"002", L"", 3},
-        {"http://i/4-3.jpg", "http://a/4", L"003", L"", 0},
-        {"http://i/4-4.jpg", "http://a/4", L"004", L".jpg", 2},
+        {5, "http://i/4-1.jpg", "http://a/4", L"Vol 4 \u672c/001", L".png", 2},
+        {6, "http://i/4-2.jpg", "", L"002", L"", 3},
+        {7, "http://i/4-3.jpg", "http://a/4", L"003", L"", 0},
+        {8, "http://i/4-4.jpg", "http://a/4", L"004", L".jpg", 2},
     };
     for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(job.images[i].rowid, expected[i].rowid) << i;
         EXPECT_EQ(job.images[i].url, expected[i].url) << i;
         EXPECT_EQ(job.images[i].ref, expected[i].ref) << i;
         EXPECT_EQ(job.images[i].target, expected[i].target) << i;
@@ -91,7 +93,8 @@ TEST_F(DbJobsTest, TaskImagesComeInRowOrderWithTheirCounts) {
     EXPECT_EQ(none.done + none.failed, 0);
 }
 
-// The same address in another task is never touched.
+// Rows are named by their rowid: the same address in another task is never touched, nor a row
+// of another task named with this task's parent.
 TEST_F(DbJobsTest, ImageStatusChangesOnlyTheImagesOfItsTask) {
     ASSERT_TRUE(ExecSql(File(), kTasks));
     const char kImages[] = "SELECT parent, url, status, ext FROM Image2 WHERE parent IN (1, 2) ORDER BY rowid";
@@ -101,8 +104,14 @@ TEST_F(DbJobsTest, ImageStatusChangesOnlyTheImagesOfItsTask) {
     Drain();
     EXPECT_EQ(Rows(kImages), before);
 
+    auto* other = new SetImageStatus(2);
+    other->Add(1, L".png", 3);  // task 1's row
+    db.Post(other);
+    Drain();
+    EXPECT_EQ(Rows(kImages), before);
+
     auto* one = new SetImageStatus(2);
-    one->Add("http://i/ad.gif", L"", 3);
+    one->Add(3, L"", 3);
     db.Post(one);
     Drain();
     EXPECT_EQ(Rows(kImages), R"([[1, "http://i/ad.gif", 2, ".gif"], [1, "http://i/1-2.jpg", 2, ".jpg"], )"
@@ -110,12 +119,41 @@ TEST_F(DbJobsTest, ImageStatusChangesOnlyTheImagesOfItsTask) {
 
     // The repair dialog's reset of task 1: both images back to pending without an extension.
     auto* many = new SetImageStatus(1);
-    many->Add("http://i/ad.gif", L"", 0);
-    many->Add("http://i/1-2.jpg", L"", 0);
+    many->Add(1, L"", 0);
+    many->Add(2, L"", 0);
     db.Post(many);
     Drain();
     EXPECT_EQ(Rows(kImages), R"([[1, "http://i/ad.gif", 0, ""], [1, "http://i/1-2.jpg", 0, ""], )"
                              R"([2, "http://i/ad.gif", 3, ""], [2, "http://i/2-2.jpg", 3, null]])");
+}
+
+// A task holding one address twice: the two images load as two rows, and a status set on one
+// leaves the other as it was.
+TEST_F(DbJobsTest, AnAddressTwiceInATaskIsTwoRows) {
+    ASSERT_TRUE(ExecSql(File(), R"(
+INSERT INTO Task2(rowid, url, Name, Path) VALUES (7, 'http://a/7', 'Twice', 'D:\A\7\');
+INSERT INTO Image2(url, ref, target, status, parent) VALUES
+  ('http://i/same.jpg', 'http://a/7', '001', 0, 7),
+  ('http://i/same.jpg', 'http://a/7', '002', 0, 7);
+)"));
+    LoadTaskImages images(7);
+    db.RunSync(&images);
+    ASSERT_EQ(images.images.size(), 2u);
+    const int first = images.images[0].rowid, second = images.images[1].rowid;
+    EXPECT_NE(first, second);
+    const char kRows[] = "SELECT target, status, ext FROM Image2 WHERE parent=7 ORDER BY rowid";
+
+    auto* saved = new SetImageStatus(7);
+    saved->Add(first, L".jpg", 2);
+    db.Post(saved);
+    Drain();
+    EXPECT_EQ(Rows(kRows), R"([["001", 2, ".jpg"], ["002", 0, null]])");
+
+    auto* failed = new SetImageStatus(7);
+    failed->Add(second, L"", 3);
+    db.Post(failed);
+    Drain();
+    EXPECT_EQ(Rows(kRows), R"([["001", 2, ".jpg"], ["002", 3, ""]])");
 }
 
 TEST_F(DbJobsTest, ProxyDomainsAreStoredAndRemoved) {

@@ -18,7 +18,7 @@ TEST_F(DebugTest, WithoutTheFileEverythingIsOff) {
     DebugSettings settings;
     EXPECT_TRUE(settings.path.empty());
     EXPECT_FALSE(settings.present || settings.Package || settings.SaveCloud || settings.SaveContext || settings.SysProxy);
-    EXPECT_EQ(settings.thread, nullptr);
+    EXPECT_EQ(settings.thread.get(), nullptr);
     EXPECT_EQ(settings.threadId, 0u);
     EXPECT_FALSE(Exists(folder + L"Save"));
     EXPECT_EQ(settings.GetStartCommand(), L"");

@@ -2,6 +2,7 @@
 // states, pause and start around an image the server holds, repair, removal, the file names of
 // each "RenameType", extensions, and failures that leave no file behind.
 #include "DbTestSupport.h"
+#include "DebugCapture.h"
 #include "DownloaderTestSupport.h"
 
 #include <DbJobs.h>
@@ -337,6 +338,33 @@ TEST_F(DownloaderTest, PauseAndStartAroundImagesTheServerHolds) {
     EXPECT_EQ(Rows("SELECT status, ext FROM Image2 ORDER BY rowid"), "[[2, \".jpg\"], [2, \".png\"], [2, \".jpg\"]]");
 }
 
+// One address twice in a task (a placeholder page, say) is two images: the one the server failed
+// stays failed beside the one that was saved, in the file and after a restart.
+TEST_F(DownloaderTest, AnAddressTwiceInATaskIsTwoImages) {
+    const std::string page = Img("harbor/vol-1/1.jpg");
+    Service().Control("fail", {{"path", "/img/harbor/vol-1/1.jpg"}, {"status", "404"}, {"count", "1"}});
+    Task("Harbor", L"Twice", "http://t/twice", {page, page});
+    downloader->Commit();
+    ASSERT_TRUE(windows().WaitFinished(*downloader));
+    EXPECT_EQ(Record(0).done, 1);
+    EXPECT_EQ(Record(0).failed, 1);
+    // Which of the two requests reaches the server first is not ours to choose.
+    std::vector<std::wstring> files = FilesUnder(downloads);
+    ASSERT_EQ(files.size(), 1u);
+    bool firstSaved = files[0] == L"Harbor_Twice\\0001.jpg";
+    EXPECT_TRUE(firstSaved || files[0] == L"Harbor_Twice\\0002.jpg");
+    EXPECT_EQ(Rows("SELECT target, ext, status FROM Image2 ORDER BY rowid"),
+              firstSaved ? R"([["0001", ".jpg", 2], ["0002", "", 3]])" : R"([["0001", "", 3], ["0002", ".jpg", 2]])");
+
+    windows().Attach(nullptr);
+    downloader.reset(new CDownloaderImpl());
+    windows().Attach(downloader.get());
+    EXPECT_EQ(Record(0).status, 2);
+    EXPECT_EQ(Record(0).done, 1);
+    EXPECT_EQ(Record(0).failed, 1);
+    EXPECT_EQ(Record(0).total, 2);
+}
+
 TEST_F(DownloaderTest, RepairQueuesFailedImagesOnceAndFinishes) {
     Service().Control("fail", {{"path", "/img/harbor/vol-2/2.webp"}, {"status", "404"}, {"count", "1"}});
     Task("Harbor", L"Repair", "http://t/repair",
@@ -431,12 +459,18 @@ TEST_F(DownloaderTest, FileNamesOfEachRenameTypeAndExtensions) {
                 << c.renameType << " " << urls[i];
 }
 
+// The log names the call that failed and the error it left.
 TEST_F(DownloaderTest, FailedSavesLeaveNoFile) {
-    // A connection closed without an answer; a folder gone by the time the image arrives.
+    // A connection closed without an answer; a folder gone by the time the image arrives; a
+    // folder in the way of the image's name.
     Service().Control("fail", {{"path", "/img/harbor/vol-1/1.jpg"}, {"drop", "1"}});
     Service().Control("fail", {{"path", "/img/harbor/vol-2/*"}, {"delay_ms", "1500"}});
     Task("Harbor", L"Dropped", "http://t/dropped", {Img("harbor/vol-1/1.jpg")});
     Task("Harbor", L"Lost folder", "http://t/lost", {Img("harbor/vol-2/3.jpg")});
+    Task("Harbor", L"Taken", "http://t/taken", {Img("harbor/vol-3/1.jpg")});
+    ASSERT_TRUE(CreateDirectoryW((downloads + L"Harbor_Taken").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((downloads + L"Harbor_Taken\\0001.jpg").c_str(), nullptr));
+    vxtest::DebugCapture capture;
     downloader->Commit();
     ASSERT_TRUE(PumpUntil([&] { return Record(1).status == 1; }));
     ASSERT_TRUE(RemoveDirectoryW((downloads + L"Harbor_Lost folder").c_str()));
@@ -444,11 +478,23 @@ TEST_F(DownloaderTest, FailedSavesLeaveNoFile) {
     PumpPending();
     std::vector<std::string> completions = windows().completions;
     std::sort(completions.begin(), completions.end());
-    EXPECT_EQ(completions, (std::vector<std::string>{"0  3", "1 .jpg 3"}));
+    EXPECT_EQ(completions, (std::vector<std::string>{"0  3", "1 .jpg 3", "2 .jpg 3"}));
     EXPECT_EQ(Record(0).failed, 1);
     EXPECT_EQ(Record(1).failed, 1);
+    EXPECT_EQ(Record(2).failed, 1);
     EXPECT_EQ(FilesUnder(downloads), std::vector<std::wstring>{});
-    EXPECT_EQ(Rows("SELECT ext, status FROM Image2 ORDER BY rowid"), "[[\"\", 3], [\".jpg\", 3]]");
+    EXPECT_EQ(Rows("SELECT ext, status FROM Image2 ORDER BY rowid"),
+              "[[\"\", 3], [\".jpg\", 3], [\".jpg\", 3]]");
+
+    std::string log = Join(capture.Take(), "\n");
+    std::string lost = ToNarrow(downloads, CP_UTF8) + "Harbor_Lost folder\\0001.jpg.";
+    std::string taken = ToNarrow(downloads, CP_UTF8) + "Harbor_Taken\\0001.jpg";
+    EXPECT_NE(log.find("Image not saved: SaveToFile " + lost), std::string::npos) << log;
+    EXPECT_NE(log.find(".part failed, error " + std::to_string(ERROR_PATH_NOT_FOUND)), std::string::npos) << log;
+    EXPECT_NE(log.find("Image not saved: MoveFileExW to " + taken + " failed, error " +
+                       std::to_string(ERROR_ACCESS_DENIED)),
+              std::string::npos)
+        << log;
 }
 
 // Folders from 248 characters and files from 260 go through the long form.

@@ -206,6 +206,35 @@ TEST_F(TranslatorTest, AFileThatCannotBeReadLeavesTheTableEmptyAndTheCodeChanged
     EXPECT_EQ(tr.Lookup(L"Global", L"Name"), L"Vellix");  // the old external table is gone
 }
 
+// The size cap is exact, and a file another program holds open for writing is still read.
+TEST_F(TranslatorTest, TheFileSizeCapAndFilesOpenForWriting) {
+    const std::string head = "[Global]\nName=Big\n";
+    const size_t cap = 8 * 1024 * 1024;
+    struct Case {
+        const char* code;
+        size_t size;
+        const wchar_t* name;
+    } cases[] = {
+        {"atcap", cap, L"Big"},
+        {"overcap", cap + 1, L"Vellix"},
+    };
+    for (const Case& c : cases) {
+        WriteLanguage(ToWide(c.code, CP_ACP) + L".ini", head + std::string(c.size - head.size(), ' '));
+        LanguageTranslator tr;
+        EXPECT_TRUE(tr.LoadLanguageFile(c.code)) << c.code;
+        EXPECT_EQ(tr.Lookup(L"Global", L"Name"), c.name) << c.code;
+    }
+
+    WriteLanguage(L"open.ini", "[Global]\nName=Open\n");
+    HANDLE writer = CreateFileW((folder + L"Languages\\open.ini").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    LanguageTranslator tr;
+    EXPECT_TRUE(tr.LoadLanguageFile("open"));
+    EXPECT_EQ(tr.Lookup(L"Global", L"Name"), L"Open");
+    CloseHandle(writer);
+}
+
 TEST_F(TranslatorTest, ConstructionPicksTheUsersInterfaceLanguage) {
     struct Case {
         const wchar_t* file;

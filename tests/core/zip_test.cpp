@@ -18,9 +18,12 @@ namespace {
 // Observer 0 stands in for the main frame (message boxes); another observer shows the progress.
 struct Windows {
     void OnMessageBox(msg_message_box* msg) { boxes.push_back(msg->text); }
+    // The worker waits while this runs: what onProgress sees is what it had done by then.
     void OnProgress(msg_zip_progress* msg) {
         progress.push_back({msg->taskId, msg->written, msg->count});
         threads.push_back(GetCurrentThreadId());
+        if (onProgress)
+            onProgress(*msg);
     }
 
     TestObserver frame;
@@ -28,6 +31,7 @@ struct Windows {
     std::vector<std::wstring> boxes;
     std::vector<std::vector<int>> progress;
     std::vector<DWORD> threads;
+    std::function<void(const msg_zip_progress&)> onProgress;
 };
 
 struct Environment : ::testing::Environment {
@@ -77,7 +81,9 @@ protected:
         windows().boxes.clear();
         windows().progress.clear();
         windows().threads.clear();
+        windows().onProgress = nullptr;
     }
+    void TearDown() override { windows().onProgress = nullptr; }
     static AppDatabase& db() { return g_env->ctx->Database(); }
     static Windows& windows() { return *g_env->windows; }
 
@@ -121,6 +127,19 @@ protected:
         return CoreTool({"zip", vxtest::UnixPath(archive)});
     }
 
+    // At the last progress: the archive as another reader finds it then, and whether a part
+    // file is still there.
+    void WatchTheEnd(const std::wstring& archive) {
+        windows().onProgress = [this, archive](const msg_zip_progress& msg) {
+            if (msg.written != msg.count)
+                return;
+            atEnd = Exists(archive) ? Entries(archive) : "no archive";
+            partAtEnd = Exists(archive + L".part");
+        };
+    }
+    std::string atEnd;
+    bool partAtEnd = true;
+
     std::vector<std::vector<int>> Steps(int rowid, int count) {
         std::vector<std::vector<int>> steps;
         for (int i = 0; i <= count; ++i)
@@ -134,6 +153,7 @@ protected:
 TEST_F(ZipTest, EveryImageBecomesADeflatedEntryInRowOrder) {
     const std::string big = Bytes(200 * 1024, 1), small = Bytes(3000, 2), empty;
     int task = AddTask("Vol 1", {{"003.jpg", &big}, {"001.png", &small}, {"\xE9\xA1\xB5 2.gif", &empty}});
+    WatchTheEnd(downloads + L"Vol 1.zip");
     Pack(task);
     EXPECT_EQ(windows().progress, Steps(task, 3));
     for (DWORD thread : windows().threads)
@@ -148,6 +168,9 @@ TEST_F(ZipTest, EveryImageBecomesADeflatedEntryInRowOrder) {
                   R"({"name": "001.png", "method": 8, "flags": 2, "crc": )" + std::to_string(Crc(small)) +
                   R"(, "size": 3000)" + entry + ", " +
                   R"({"name": "\u9875 2.gif", "method": 8, "flags": 2, "crc": 0, "size": 0)" + entry + "]}");
+    EXPECT_EQ(atEnd, Entries(downloads + L"Vol 1.zip"));
+    EXPECT_FALSE(partAtEnd);
+    EXPECT_FALSE(Exists(downloads + L"Vol 1.zip.part"));
 }
 
 TEST_F(ZipTest, TheArchiveIsNamedAfterTheTaskMadeFitForAFileName) {
@@ -176,9 +199,12 @@ TEST_F(ZipTest, AMissingImageGivesAnEmptyEntryAndARepeatReplacesTheArchive) {
 
 TEST_F(ZipTest, ATaskWithoutImagesGivesAnEmptyArchive) {
     int task = AddTask("Vol 4", {});
+    WatchTheEnd(downloads + L"Vol 4.zip");
     Pack(task);
     EXPECT_EQ(windows().progress, Steps(task, 0));
     EXPECT_EQ(Entries(downloads + L"Vol 4.zip"), R"({"bad": null, "comment": "", "entries": []})");
+    EXPECT_EQ(atEnd, Entries(downloads + L"Vol 4.zip"));
+    EXPECT_FALSE(partAtEnd);
 }
 
 TEST_F(ZipTest, AMissingTaskMakesNoArchive) {
@@ -188,14 +214,17 @@ TEST_F(ZipTest, AMissingTaskMakesNoArchive) {
     EXPECT_TRUE(windows().boxes.empty());
 }
 
-// The archive cannot be made (a folder of its name, or no download folder): nothing is left,
-// the progress still reaches its end and the main frame is told.
+// The archive cannot be made (a folder of its name, which only the finished archive meets, or no
+// download folder): nothing is left, the progress still reaches its end and the main frame is told.
 TEST_F(ZipTest, AFailedArchiveIsReportedAndTheProgressStillEnds) {
     const std::string data = "data";
     int task = AddTask("Vol 5", {{"1.jpg", &data}, {"2.jpg", &data}});
     ASSERT_TRUE(CreateDirectoryW((downloads + L"Vol 5.zip").c_str(), nullptr));
+    WatchTheEnd(downloads + L"Vol 5.zip");
     Pack(task);
-    EXPECT_EQ(windows().progress, (std::vector<std::vector<int>>{{task, 0, 2}, {task, 2, 2}}));
+    EXPECT_EQ(windows().progress, Steps(task, 2));
+    EXPECT_FALSE(partAtEnd);
+    EXPECT_FALSE(Exists(downloads + L"Vol 5.zip.part"));
     ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
     std::wstring expected = g_env->ctx->Translator().Text(L"Messages", L"ZipFailed", {{L"FILE", downloads + L"Vol 5.zip"}});
     EXPECT_EQ(windows().boxes, std::vector<std::wstring>{expected});
@@ -211,20 +240,36 @@ TEST_F(ZipTest, AFailedArchiveIsReportedAndTheProgressStillEnds) {
     EXPECT_FALSE(Exists(gone));
 }
 
+// An entry the archive cannot hold (a name over 65535 bytes) fails it half-way: neither the part
+// file nor an older archive of the name is left.
+TEST_F(ZipTest, AnArchiveThatFailsHalfWayLeavesNoFile) {
+    const std::string data = Bytes(100000, 5);
+    int task = AddTask("Vol 7", {{"1.jpg", &data}, {std::string(70000, 'x') + ".jpg", nullptr}, {"3.jpg", &data}});
+    std::wstring archive = downloads + L"Vol 7.zip";
+    WriteBytes(archive, "an older archive");
+    bool partWhileWriting = false;
+    windows().onProgress = [&](const msg_zip_progress& msg) {
+        if (msg.written == 1)
+            partWhileWriting = Exists(archive + L".part");
+    };
+    Pack(task);
+    EXPECT_TRUE(partWhileWriting);
+    EXPECT_EQ(windows().progress, (std::vector<std::vector<int>>{{task, 0, 3}, {task, 1, 3}, {task, 3, 3}}));
+    EXPECT_FALSE(Exists(archive));
+    EXPECT_FALSE(Exists(archive + L".part"));
+    ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
+}
+
 TEST_F(ZipTest, StartRunsTheWorkerOnItsOwnThread) {
     const std::string data = Bytes(70000, 4);
     int task = AddTask("Vol 6", {{"1.jpg", &data}});
     auto* worker = new CZipWorker(task, windows().dialog.id);
     ASSERT_TRUE(worker->Start());
     ASSERT_TRUE(PumpUntil([] { return windows().progress.size() == 2; }));
-    // The last progress goes out before the archive is closed: wait until the worker lets go.
-    ASSERT_TRUE(PumpUntil([&] {
-        HANDLE file = CreateFileW((downloads + L"Vol 6.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        CloseHandle(file);
-        return true;
-    }));
+    // The last progress comes once the archive is closed: nothing holds it any more.
+    HANDLE file = CreateFileW((downloads + L"Vol 6.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(file);
     EXPECT_EQ(windows().progress, Steps(task, 1));
     EXPECT_NE(Entries(downloads + L"Vol 6.zip").find(R"("crc": )" + std::to_string(Crc(data))), std::string::npos);
 }
