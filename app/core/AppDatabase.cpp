@@ -31,6 +31,11 @@ const char* const kSchema[] = {
     "CREATE TABLE Proxy2(domain TEXT PRIMARY KEY);",
 };
 
+// Task images are read by parent; without this every task's load scans the whole table. SQLite
+// keeps the text from the name on, so the probe below knows this index by its text.
+const char kImage2ParentIndex[] = "CREATE INDEX IF NOT EXISTS Image2_parent ON Image2(parent);";
+const char kImage2ParentIndexSql[] = "CREATE INDEX Image2_parent ON Image2(parent)";
+
 const char* const kRebuildImage2[] = {
     "CREATE TEMPORARY TABLE Image2_temp(url TEXT, ref TEXT, target TEXT, status NUMERIC, parent NUMERIC, ext TEXT);",
     "INSERT INTO Image2_temp SELECT url, ref, target, status, parent, ext FROM Image2;",
@@ -194,6 +199,8 @@ bool AppDatabase::Open() {
     for (const char* sql : kSchema)
         Exec(db_, sql);
     RebuildImageTable();
+    if (Exec(db_, kImage2ParentIndex) != SQLITE_OK)
+        Brimholt::Log << "Image2 index not created: " << sqlite3_errmsg(db_) << std::endl;
     Exec(db_, "COMMIT TRANSACTION;");
 
     sqlite3_prepare_v2(db_, "SELECT value FROM Config2 WHERE key=?", -1, &configRead_, nullptr);
@@ -225,11 +232,14 @@ bool AppDatabase::Open() {
     return true;
 }
 
-// Older versions indexed Image2; the table is copied into one without indexes. Every step is
-// checked: a step that fails undoes the rebuild, so the old table and its rows stay as they were.
+// Older versions indexed Image2 (the url uniquely); the table is copied into one without indexes,
+// and Open adds the parent index again. Every step is checked: a step that fails undoes the
+// rebuild, so the old table and its rows stay as they were.
 bool AppDatabase::RebuildImageTable() {
     {
-        SqlStatement probe(db_, "SELECT * FROM sqlite_master WHERE tbl_name = 'Image2' and type = 'index';");
+        SqlStatement probe(db_, "SELECT * FROM sqlite_master WHERE tbl_name = 'Image2' and type = 'index' "
+                                "AND sql IS NOT ?;");
+        probe.BindText(1, std::string(kImage2ParentIndexSql));
         SqlRow row;
         if (!probe.Step(row))
             return true;

@@ -55,6 +55,7 @@ protected:
 const char kAllTables[] =
     R"([["Config2"], ["CoverCache2"], ["FavVolumes2"], ["Image2"], ["MangaInfo2"], ["Proxy2"], ["ScriptCache2"], ["Task2"]])";
 const char kImage2Columns[] = R"([["url"], ["ref"], ["target"], ["status"], ["parent"], ["ext"]])";
+const char kParentIndex[] = R"([["Image2_parent"]])";
 const char kTask2Columns[] = R"([["url"], ["Name"], ["Cookie"], ["Path"], ["Status"], ["Headers"], ["Proxy"]])";
 
 TEST_F(DatabaseTest, ANewFileGetsTheWholeSchemaAndTheCacheItsDefaults) {
@@ -63,6 +64,7 @@ TEST_F(DatabaseTest, ANewFileGetsTheWholeSchemaAndTheCacheItsDefaults) {
     EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"), kAllTables);
     EXPECT_EQ(Columns("Image2"), kImage2Columns);
     EXPECT_EQ(Columns("Task2"), kTask2Columns);
+    EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Image2'"), kParentIndex);
     EXPECT_EQ(Rows("SELECT * FROM Config2"), "[]");
 
     struct {
@@ -109,7 +111,8 @@ INSERT INTO Image2 VALUES('http://i/3.jpg', 'http://a/2', '001', 0, 2);
     AppDatabase db;
     ASSERT_TRUE(db.Open());
     EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name"), kAllTables);
-    EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Image2'"), "[]");
+    // The old indexes went with the rebuild; only the parent index came back.
+    EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Image2'"), kParentIndex);
     EXPECT_EQ(Columns("Image2"), kImage2Columns);
     EXPECT_EQ(Columns("Task2"), kTask2Columns);
     EXPECT_EQ(Rows("SELECT rowid, * FROM Image2 ORDER BY rowid"),
@@ -135,23 +138,81 @@ INSERT INTO Image2 VALUES('http://i/3.jpg', 'http://a/2', '001', 0, 2);
 }
 
 // An indexed Image2 that cannot be copied (here it lacks a column the copy names) stays as it was,
-// index and rows included, and the rest of the upgrade still applies.
+// index and rows included, and the rest of the upgrade still applies. The parent index alone asks
+// for no copy; the unique url index does.
 TEST_F(DatabaseTest, AFailedImageRebuildKeepsTheOldTable) {
-    ASSERT_TRUE(ExecSql(File(), std::string(kOldSchema) + R"(
+    struct {
+        const char* indexes;
+        const char* names;
+    } cases[] = {
+        {"CREATE INDEX Image2_parent ON Image2(parent);", R"([["Image2_parent"]])"},
+        {"CREATE INDEX Image2_parent ON Image2(parent); CREATE UNIQUE INDEX Image2_url ON Image2(url);",
+         R"([["Image2_parent"], ["Image2_url"]])"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.indexes);
+        DeleteFileW(File().c_str());
+        ASSERT_TRUE(ExecSql(File(), std::string(kOldSchema) + R"(
 CREATE TABLE Image2(url TEXT, target TEXT, status NUMERIC, parent NUMERIC);
-CREATE INDEX Image2_parent ON Image2(parent);
 INSERT INTO Image2 VALUES('http://i/1.jpg', '001', 2, 1);
 INSERT INTO Image2 VALUES('http://i/2.jpg', '002', 0, 1);
-)"));
-    AppDatabase db;
-    ASSERT_TRUE(db.Open());
-    db.Close();
-    EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Image2'"), R"([["Image2_parent"]])");
-    EXPECT_EQ(Rows("SELECT * FROM Image2 ORDER BY rowid"),
-              R"([["http://i/1.jpg", "001", 2, 1, null], ["http://i/2.jpg", "002", 0, 1, null]])");
-    EXPECT_EQ(Columns("Task2"), kTask2Columns);
-    EXPECT_EQ(Rows("SELECT count(*) FROM sqlite_master WHERE name IN ('FavVolumes2', 'Proxy2')"), "[[2]]");
-    EXPECT_EQ(Rows("PRAGMA integrity_check"), R"([["ok"]])");
+)" + c.indexes));
+        AppDatabase db;
+        ASSERT_TRUE(db.Open());
+        db.Close();
+        EXPECT_EQ(Rows("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Image2'"), c.names);
+        EXPECT_EQ(Rows("SELECT * FROM Image2 ORDER BY rowid"),
+                  R"([["http://i/1.jpg", "001", 2, 1, null], ["http://i/2.jpg", "002", 0, 1, null]])");
+        EXPECT_EQ(Columns("Task2"), kTask2Columns);
+        EXPECT_EQ(Rows("SELECT count(*) FROM sqlite_master WHERE name IN ('FavVolumes2', 'Proxy2')"), "[[2]]");
+        EXPECT_EQ(Rows("PRAGMA integrity_check"), R"([["ok"]])");
+    }
+}
+
+// Files written without the parent index gain it on opening, rows and row ids unchanged (a rebuild
+// would renumber the gap left by row 2); a file that already has it is not rebuilt.
+TEST_F(DatabaseTest, ImagesAreIndexedByParentWithTheRowsKept) {
+    const char kImages[] = R"(
+CREATE TABLE Image2(url TEXT, ref TEXT, target TEXT, status NUMERIC, parent NUMERIC, ext TEXT);
+INSERT INTO Image2 VALUES('http://i/1.jpg', 'http://a/1', '001', 2, 1, '.jpg');
+INSERT INTO Image2 VALUES('http://i/2.jpg', 'http://a/1', '002', 0, 1, NULL);
+INSERT INTO Image2 VALUES('http://i/3.jpg', 'http://a/2', '001', 3, 2, '.png');
+DELETE FROM Image2 WHERE rowid = 2;
+)";
+    const char kRows[] = R"([[1, "http://i/1.jpg", "http://a/1", "001", 2, 1, ".jpg"], )"
+                         R"([3, "http://i/3.jpg", "http://a/2", "001", 3, 2, ".png"]])";
+    const char kRebuiltRows[] = R"([[1, "http://i/1.jpg", "http://a/1", "001", 2, 1, ".jpg"], )"
+                                R"([2, "http://i/3.jpg", "http://a/2", "001", 3, 2, ".png"]])";
+    struct {
+        const char* name;
+        const char* extra;  // run after the rows go in
+        const char* rows;
+    } cases[] = {
+        {"1 no index", "", kRows},
+        {"2 already indexed", "CREATE INDEX Image2_parent ON Image2(parent);", kRows},
+        {"3 unique url only", "CREATE UNIQUE INDEX Image2_url ON Image2(url);", kRebuiltRows},
+        {"4 the name on another column", "CREATE INDEX Image2_parent ON Image2(url);", kRebuiltRows},
+        {"5 the name on two columns", "CREATE INDEX Image2_parent ON Image2(parent, status);", kRebuiltRows},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteFileW(File().c_str());
+        ASSERT_TRUE(ExecSql(File(), std::string(kOldSchema) + kImages + c.extra));
+        for (int open = 1; open <= 2; ++open) {
+            SCOPED_TRACE(open);
+            AppDatabase db;
+            ASSERT_TRUE(db.Open());
+            db.Close();
+            EXPECT_EQ(Rows("SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name='Image2'"),
+                      R"sql([["Image2_parent", "CREATE INDEX Image2_parent ON Image2(parent)"]])sql");
+            EXPECT_EQ(Rows("SELECT rowid, * FROM Image2 ORDER BY rowid"), c.rows);
+            EXPECT_EQ(Rows("SELECT count(*) FROM Task2"), "[[2]]");
+            EXPECT_NE(Rows("EXPLAIN QUERY PLAN SELECT rowid, url FROM Image2 WHERE parent=1")
+                          .find("USING INDEX Image2_parent"),
+                      std::string::npos);
+            EXPECT_EQ(Rows("PRAGMA integrity_check"), R"([["ok"]])");
+        }
+    }
 }
 
 TEST_F(DatabaseTest, AFileThatIsNoDatabaseFailsTheOpenAndIsLeftAlone) {
