@@ -1,6 +1,7 @@
 // Downloads COUNT images through the built-in downloader (20 tasks, five slots, files saved, image
 // states recorded by the database worker) and prints the time and the peak memory.
-// Usage: download_bench URL-PREFIX COUNT FOLDER; image i is URL-PREFIX + "&n=" + i.
+// Usage: download_bench URL-PREFIX COUNT FOLDER [--phases]; image i is URL-PREFIX + "&n=" + i. With
+// --phases every image's request is timed phase by phase (bench/trace) and the phases are printed.
 #include <DownloaderTestSupport.h>
 
 #include <AppContext.h>
@@ -8,6 +9,7 @@
 #include <AppPath.h>
 #include <DbJobs.h>
 #include <DownloaderImpl.h>
+#include <PhaseTrace.h>
 #include <VxDownloadMgr.h>
 #include <common/CodePage.h>
 
@@ -48,6 +50,7 @@ int wmain(int argc, wchar_t** argv) {
         task->Finish();
     }
 
+    const bool phases = argc > 4 && std::wstring(argv[4]) == L"--phases" && vxbench::InstallPhaseTrace();
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&t0);
@@ -74,5 +77,7 @@ int wmain(int argc, wchar_t** argv) {
                 "peak-working-set-MB=%.1f peak-private-MB=%.1f%s\n",
                 count, done, failed, seconds, count / seconds, backlog, memory.PeakWorkingSetSize / 1048576.0,
                 memory.PeakPagefileUsage / 1048576.0, finished ? "" : " UNFINISHED");
+    if (phases)
+        vxbench::PrintPhases("download");
     return finished && failed == 0 ? 0 : 1;
 }

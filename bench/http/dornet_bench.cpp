@@ -1,7 +1,9 @@
 // Throughput of Dornet against the local test server: COUNT requests of SIZE bytes with a fixed
 // number in flight. Prints one line per concurrency: requests/s and MB/s.
-// Usage: dornet_bench [http-port] ; without a port it starts the test server itself.
+// Usage: dornet_bench [http-port [--phases]] ; without a port it starts the test server itself. With
+// --phases the runs are repeated with every request's phases timed (bench/trace).
 #include "Dornet.h"
+#include "PhaseTrace.h"
 #include "TestServer.h"
 
 #include <windows.h>
@@ -21,6 +23,7 @@ public:
     explicit Counter(HANDLE slots) : slots_(slots) {}
     void OnResponse(const Orvane::OvResponse& response) override
     {
+        vxbench::MarkClient(false);
         std::string body;
         Orvane::OvStringFetcher<char> sink(body);
         if (response.GetState() == 0 && response.GetBody(sink) && body.size() == kSize)
@@ -28,6 +31,7 @@ public:
         else
             ++failures;
         ++done;
+        vxbench::MarkClient(true);
         ReleaseSemaphore(slots_, 1, nullptr);
     }
     std::atomic<long long> bytes{0};
@@ -49,6 +53,7 @@ void Run(const std::string& base, int concurrency)
     for (int i = 0; i < kCount; ++i) {
         WaitForSingleObject(slots, INFINITE);
         std::string url = base + "/bytes/" + std::to_string(kSize) + "?seed=" + std::to_string(i % 8);
+        vxbench::MarkStart();
         if (Orvane::OvRequest::CreateInstance(url.c_str(), counter, nullptr)->Start() != 0) {
             ++startFailures;
             ReleaseSemaphore(slots, 1, nullptr);
@@ -61,6 +66,41 @@ void Run(const std::string& base, int concurrency)
                 kCount, seconds, kCount / seconds, counter.bytes / seconds / 1e6, counter.failures + startFailures);
     std::fflush(stdout);
     CloseHandle(slots);
+}
+
+// What one thread per request costs here by itself: COUNT threads that only note when they run,
+// with `alive` of them running (sleeping as long as a request lasts) at a time.
+DWORD WINAPI NoteRunning(LPVOID param)
+{
+    LARGE_INTEGER* at = static_cast<LARGE_INTEGER*>(param);
+    QueryPerformanceCounter(at);
+    Sleep(5);
+    return 0;
+}
+
+void ThreadStarts(int alive)
+{
+    LARGE_INTEGER freq;
+    QueryPerformanceFrequency(&freq);
+    HANDLE running[20] = {};
+    LARGE_INTEGER created[20], ran[20];
+    double total = 0;
+    for (int i = 0; i < kCount; ++i) {
+        int slot = i % alive;
+        if (running[slot]) {
+            WaitForSingleObject(running[slot], INFINITE);
+            CloseHandle(running[slot]);
+            total += double(ran[slot].QuadPart - created[slot].QuadPart) / double(freq.QuadPart);
+        }
+        QueryPerformanceCounter(&created[slot]);
+        running[slot] = CreateThread(nullptr, 0, NoteRunning, &ran[slot], 0, nullptr);
+    }
+    for (int slot = 0; slot < alive; ++slot) {
+        WaitForSingleObject(running[slot], INFINITE);
+        CloseHandle(running[slot]);
+        total += double(ran[slot].QuadPart - created[slot].QuadPart) / double(freq.QuadPart);
+    }
+    std::printf("phase threads-alone alive=%d CreateThread to running mean=%.3f ms\n", alive, total * 1000 / kCount);
 }
 
 }  // namespace
@@ -80,5 +120,13 @@ int main(int argc, char** argv)
         base = server.Url("");
     }
     for (int concurrency : {5, 20}) Run(base, concurrency);
+    // Timed apart: the trace takes a lock at every step of every request.
+    if (argc > 2 && std::string(argv[2]) == "--phases" && vxbench::InstallPhaseTrace()) {
+        for (int concurrency : {5, 20}) {
+            Run(base, concurrency);
+            vxbench::PrintPhases(concurrency == 5 ? "c5" : "c20");
+        }
+        for (int alive : {5, 20}) ThreadStarts(alive);
+    }
     return 0;
 }
