@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Dornet next to curl: 1,000 requests of 100 KB from the local test server with 5 and with 20 in
-# flight, the same URLs for both, in one run. Usage: bench/http/run.sh [windows-build-dir]
+# flight, the same URLs for both, in one run, then Dornet's phases per request from a traced pass.
+# Usage: bench/http/run.sh [windows-build-dir]
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/../lib.sh"
 bench_setup dornet_bench curl "${1:-}"
@@ -19,9 +20,10 @@ for n in 5 20; do
   awk -v n=$n -v s="${curl_seconds[$n]}" 'BEGIN { printf "curl   concurrency=%d requests=1000 seconds=%.3f req/s=%.1f MB/s=%.1f\n", n, s, 1000/s, 102400*1000/s/1e6 }'
 done
 
-"$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$port" | tr -d '\r' | tee "$work/dornet.txt"
+# The ratio takes the first, untraced pass; the traced one repeats it and prints the phases.
+"$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$port" --phases | tr -d '\r' | tee "$work/dornet.txt"
 
 for n in 5 20; do
-  d=$(sed -n "s/^dornet concurrency=$n .*seconds=\([0-9.]*\).*/\1/p" "$work/dornet.txt")
+  d=$(sed -n "s/^dornet concurrency=$n .*seconds=\([0-9.]*\).*/\1/p" "$work/dornet.txt" | head -1)
   awk -v n=$n -v d="$d" -v c="${curl_seconds[$n]}" 'BEGIN { printf "ratio  concurrency=%d dornet/curl time=%.2f\n", n, d/c }'
 done
