@@ -326,11 +326,8 @@ int NewObject(lua_State* L)
 int Notify(lua_State* L)
 {
     int last = lua_gettop(L);
-    PushHostField(L, "Observer");
-    NotifyCallback* observer = nullptr;
-    if (lua_type(L, -1) == LUA_TNUMBER)
-        observer = reinterpret_cast<NotifyCallback*>(static_cast<intptr_t>(lua_tointeger(L, -1)));
-    lua_pop(L, 1);
+    VxScriptImpl* script = ScriptOf(L);
+    NotifyCallback* observer = script ? script->Observer() : nullptr;
     if (!observer)
         return 0;
     if (!lua_isstring(L, 1)) {
