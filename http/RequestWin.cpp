@@ -14,17 +14,6 @@ namespace {
 // The announced length only reserves memory; a hostile header must not reserve it all.
 const DWORD kReserveCap = 32u << 20;
 
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Locked() { LeaveCriticalSection(&cs_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
-
 void CloseInternet(HINTERNET& handle)
 {
     if (handle) InternetCloseHandle(handle);
@@ -52,8 +41,6 @@ RequestWin::RequestWin(const RequestWin& from, const std::string& url, bool keep
 RequestWin::~RequestWin()
 {
     CloseHandles();
-    if (event_) CloseHandle(event_);
-    if (worker_) CloseHandle(worker_);
     DeleteCriticalSection(&lock_);
 }
 
@@ -163,11 +150,11 @@ int RequestWin::Open()
     Hold();
 
     headerText_ = BuildHeaderText(headers_);
-    event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    event_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!event_) return 3;
 
     {
-        Locked lock(lock_);
+        CsGuard lock(lock_);
         starting_ = true;
     }
     SetLastError(0);
@@ -175,13 +162,13 @@ int RequestWin::Open()
                                  static_cast<DWORD>(headerText_.size()), body_.empty() ? nullptr : body_.data(),
                                  static_cast<DWORD>(body_.size()));
     DWORD error = GetLastError();
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     starting_ = false;
     if (!sent && error != ERROR_IO_PENDING) return 3;
     if (sent) {
         // Done at once: no completion status will come for the send.
         lastResultOk_ = true;
-        SetEvent(event_);
+        SetEvent(event_.get());
         workerWanted_ = true;
     }
     if (workerWanted_ && !StartWorker()) return 3;
@@ -201,7 +188,7 @@ void CALLBACK RequestWin::OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD s
 
 void RequestWin::OnStatus(DWORD status, const void* info, DWORD length)
 {
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     if (finished_) return;
     switch (status) {
     case INTERNET_STATUS_RESOLVING_NAME:
@@ -221,7 +208,7 @@ void RequestWin::OnStatus(DWORD status, const void* info, DWORD length)
         const INTERNET_ASYNC_RESULT* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
         lastResultOk_ = result && length >= sizeof *result && result->dwResult != 0;
         WantWorker();
-        if (event_) SetEvent(event_);
+        if (event_) SetEvent(event_.get());
         break;
     }
     default:
@@ -245,7 +232,7 @@ bool RequestWin::StartWorker()
 {
     if (workerStarted_) return true;
     Hold();
-    worker_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+    worker_.reset(CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
     if (!worker_) {
         --holds_;  // Start or a handle still holds the request
         return false;
@@ -256,7 +243,7 @@ bool RequestWin::StartWorker()
 
 void RequestWin::StopCallbacks()
 {
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     finished_ = true;
 }
 
@@ -277,7 +264,7 @@ bool RequestWin::WaitCompletion()
 {
     // A time-out of 0 means no limit, like the unset default.
     DWORD wait = timeoutMs_ == 0 ? INFINITE : timeoutMs_;
-    return WaitForSingleObject(event_, wait) == WAIT_OBJECT_0 && lastResultOk_;
+    return WaitForSingleObject(event_.get(), wait) == WAIT_OBJECT_0 && lastResultOk_;
 }
 
 void RequestWin::Work()
@@ -350,8 +337,7 @@ bool RequestWin::ShortOfLength() const
 void RequestWin::Finish()
 {
     StopCallbacks();
-    CloseHandle(worker_);
-    worker_ = nullptr;
+    worker_.reset();
     CloseHandles();
 
     Response& response = *response_.get();

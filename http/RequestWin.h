@@ -10,6 +10,8 @@
 #include <atomic>
 #include <string>
 
+#include "common/Scoped.h"
+
 namespace Orvane {
 
 class RequestWin : public Request {
@@ -56,8 +58,8 @@ private:
     HINTERNET internet_ = nullptr;
     HINTERNET connection_ = nullptr;
     HINTERNET request_ = nullptr;
-    HANDLE event_ = nullptr;
-    HANDLE worker_ = nullptr;
+    AutoHandle event_;
+    AutoHandle worker_;
 
     // The object lives while Start runs, while its worker runs and until WinINet has reported the
     // closing of each handle that carries it as context: no callback can reach a deleted request.
