@@ -40,7 +40,8 @@ private:
     void CloseHandles();
 
     void Work();
-    bool WaitCompletion();
+    // False when the asynchronous call named did not complete in time or failed; both are logged.
+    bool WaitCompletion(const char* call);
     void ReadHeaders();
     bool ReadBody();
     bool ShortOfLength() const;
@@ -70,6 +71,7 @@ private:
     bool workerWanted_ = false;  // a status asked for the worker while starting_ (under lock_)
     bool workerStarted_ = false; // (under lock_)
     std::atomic<bool> lastResultOk_{false};  // of the latest asynchronous completion
+    std::atomic<DWORD> lastError_{0};        // its error when it failed
 
     std::string headerText_;
     bool haveLength_ = false;

@@ -116,7 +116,7 @@ bool Fetch(VxScriptImpl& script, const char* url, const char* referer, const cha
     request->SetTimeout(kHttpGetTimeoutSeconds);
 
     client->Hold();  // for the completion
-    if (request.release()->Start() != 0) {
+    if (request.release()->Start() != Orvane::kStarted) {
         client->Release();
         return false;
     }
@@ -126,7 +126,7 @@ bool Fetch(VxScriptImpl& script, const char* url, const char* referer, const cha
         Brimholt::Log << "HttpGet: no answer in time from " << url << std::endl;
         return false;
     }
-    if (response->GetState() != 0)
+    if (response->GetState() != Orvane::kStateComplete)
         return false;
 
     unsigned count = response->GetCookieCount();

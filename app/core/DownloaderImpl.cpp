@@ -173,7 +173,7 @@ void LoadTasks::Execute(sqlite3** db) {
 void TaskSlotClient::OnResponse(const Orvane::OvResponse& response) {
     unsigned result = msg_slot_status::kFailed;
     std::wstring ext;
-    if (response.GetState() == 0 && response.GetStatusCode() == 200) {
+    if (response.GetState() == Orvane::kStateComplete && response.GetStatusCode() == 200) {
         std::string type;
         std::string requestUrl;
         {
@@ -380,7 +380,7 @@ void CDownloaderImpl::StartSlot(int slot, QueuedImage* entry) {
         request->SetHeader(header.first.c_str(), header.second.c_str());
     // A request that cannot start (an empty or relative address) fails the image at once, so the
     // slot frees and the task can finish.
-    if (request->Start() != 0) {
+    if (request->Start() != Orvane::kStarted) {
         delete client;
         Post(viewObserver, new msg_slot_status(slot, std::wstring(), msg_slot_status::kFailed, s.serial));
     }

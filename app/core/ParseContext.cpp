@@ -21,7 +21,7 @@
 
 namespace {
 
-const int kStateComplete = 0;
+using Orvane::kStateComplete;
 
 // Statistics are fire and forget: their completion may come after the context is gone, so it goes
 // to this client, which lives as long as the process and touches nothing.
