@@ -61,8 +61,8 @@ TEST(Boundary, HostileScriptReachesNothingItWasNotHanded)
     std::string error;
     Vellix::Script* script = LoadPlain(ReadFile(FixturePath("hostile.lua")), &error);
     ASSERT_TRUE(script) << error;
-    ASSERT_EQ(Vellix::kScriptOk, script->SetString("LangID", "en"));
-    ASSERT_EQ(Vellix::kScriptOk, script->SetString("Proxy", "127.0.0.1:1"));
+    ASSERT_EQ(kScriptOk, script->SetString("LangID", "en"));
+    ASSERT_EQ(kScriptOk, script->SetString("Proxy", "127.0.0.1:1"));
     ASSERT_TRUE(script->AllowFunction("Vellix_BeforeNavigate"));
 
     Watcher first;
@@ -84,13 +84,13 @@ TEST(Boundary, HostileScriptReachesNothingItWasNotHanded)
         int code;
     };
     const Step steps[] = {
-        {"volumes before any observer", volumes, Vellix::kScriptOk},
-        {"images with the first observer", [&] { return ParseImagesWatched(script, first); }, Vellix::kScriptOk},
-        {"info after it", info, Vellix::kScriptOk},
+        {"volumes before any observer", volumes, kScriptOk},
+        {"images with the first observer", [&] { return ParseImagesWatched(script, first); }, kScriptOk},
+        {"info after it", info, kScriptOk},
         {"hook", [&] { return script->CallFunction("Vellix_BeforeNavigate", "u", "d", 0); },
-         Vellix::kScriptHookTrue},
-        {"images with the second observer", [&] { return ParseImagesWatched(script, second); }, Vellix::kScriptOk},
-        {"volumes with stale addresses of both", volumes, Vellix::kScriptOk},
+         kScriptHookTrue},
+        {"images with the second observer", [&] { return ParseImagesWatched(script, second); }, kScriptOk},
+        {"volumes with stale addresses of both", volumes, kScriptOk},
     };
     for (const Step& step : steps)
         EXPECT_EQ(step.code, step.call()) << step.what << ": " << LastError(script);
