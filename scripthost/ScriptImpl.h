@@ -61,8 +61,7 @@ public:
     static VxScriptImpl* FromState(lua_State* L);
 
     // For the host module, on the thread that runs the script.
-    // The callback of the ParseImages call in progress, else null.
-    NotifyCallback* Observer() const { return observer_; }
+    NotifyCallback* Observer() const { return observer_; }  // of the ParseImages call in progress
     bool IsReservedKey(const std::string& name) const;
     ObjectFactory FindFactory(std::string name) const;  // any ASCII case
     bool FindCookie(const std::string& name, std::string& value) const;
