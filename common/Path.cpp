@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "PathRoot.h"
+
 namespace {
 
 const size_t kShortDirectoryLimit = 248;
@@ -19,23 +21,11 @@ bool IsDriveAt(const std::wstring& path, size_t pos)
 // "\\?\UNC\server\share\", a lone leading "\", or nothing for a relative path.
 size_t RootLength(const std::wstring& path)
 {
-    size_t pos = 0;
-    bool unc = false;
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
-        pos = 8;
-        unc = true;
-    } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
-        pos = 4;
-    } else if (path.compare(0, 2, L"\\\\") == 0) {
-        pos = 2;
-        unc = true;
-    }
-    if (unc) {
-        size_t server = path.find(L'\\', pos);
-        if (server == std::wstring::npos)
-            return path.size();
-        size_t share = path.find(L'\\', server + 1);
-        return share == std::wstring::npos ? path.size() : share + 1;
+    PathPrefix prefix = ReadPathPrefix(path);
+    size_t pos = prefix.length;
+    if (prefix.unc) {
+        size_t end = UncShareEnd(path, pos);
+        return end == std::wstring::npos ? path.size() : end;
     }
     if (IsDriveAt(path, pos)) {
         pos += 2;
@@ -49,6 +39,26 @@ size_t RootLength(const std::wstring& path)
 }
 
 }  // namespace
+
+PathPrefix ReadPathPrefix(const std::wstring& path)
+{
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return {8, true};
+    if (path.compare(0, 4, L"\\\\?\\") == 0)
+        return {4, false};
+    if (path.compare(0, 2, L"\\\\") == 0)
+        return {2, true};
+    return {0, false};
+}
+
+size_t UncShareEnd(const std::wstring& path, size_t pos)
+{
+    size_t server = path.find(L'\\', pos);
+    if (server == std::wstring::npos)
+        return std::wstring::npos;
+    size_t share = path.find(L'\\', server + 1);
+    return share == std::wstring::npos ? path.size() : share + 1;
+}
 
 PathParts::PathParts(const std::wstring& path)
 {

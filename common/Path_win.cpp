@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "PathRoot.h"
 
 namespace {
 
@@ -16,24 +17,10 @@ std::wstring g_folder;
 // Where the first folder to create ends: after "C:\", "\\server\share\" or their "\\?\" forms.
 size_t FirstCreatable(const std::wstring& path)
 {
-    size_t pos = 0;
-    bool unc = false;
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
-        pos = 8;
-        unc = true;
-    } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
-        pos = 4;
-    } else if (path.compare(0, 2, L"\\\\") == 0) {
-        pos = 2;
-        unc = true;
-    }
-    if (unc) {
-        size_t server = path.find(L'\\', pos);
-        if (server == std::wstring::npos)
-            return std::wstring::npos;
-        size_t share = path.find(L'\\', server + 1);
-        return share == std::wstring::npos ? path.size() : share + 1;
-    }
+    PathPrefix prefix = ReadPathPrefix(path);
+    if (prefix.unc)
+        return UncShareEnd(path, prefix.length);
+    size_t pos = prefix.length;
     if (path.size() >= pos + 2 && path[pos + 1] == L':')
         pos += 2;
     if (pos < path.size() && path[pos] == L'\\')

@@ -24,33 +24,18 @@ int ReadPort(const std::string& text)
     return static_cast<int>(value);
 }
 
-int DefaultPort(const std::string& scheme)
-{
-    if (scheme == "http")
-        return 80;
-    if (scheme == "https")
-        return 443;
-    if (scheme == "ftp")
-        return 21;
-    return 0;
-}
-
+// The user information ends at the first '@'; a port that does not read takes the scheme's.
 void SplitAuthority(UrlRecord& url, const std::string& authority)
 {
     std::string hostPart = authority;
     size_t at = authority.find('@');
     if (at != std::string::npos) {
-        std::string userInfo = authority.substr(0, at);
-        size_t colon = userInfo.find(':');
-        url.user = userInfo.substr(0, colon);
-        if (colon != std::string::npos)
-            url.password = userInfo.substr(colon + 1);
+        SplitUserInfo(authority.substr(0, at), url);
         hostPart = authority.substr(at + 1);
     }
-    size_t colon = hostPart.find(':');
-    url.host = hostPart.substr(0, colon);
-    if (colon != std::string::npos)
-        url.port = ReadPort(hostPart.substr(colon + 1));
+    std::string portText;
+    if (SplitHostPort(hostPart, url, portText))
+        url.port = ReadPort(portText);
     if (url.port == -1)
         url.port = DefaultPort(url.scheme);
 }
@@ -66,37 +51,12 @@ const std::string& UrlMap::Get(const std::string& key) const
 bool SplitUrl(UrlRecord& url, const char* text)
 {
     url = UrlRecord();
-    if (!text)
+    std::string authority;
+    if (!CutUrl(text, url, authority))
         return false;
-    std::string s = text;
-    size_t colon = s.find(':');
-    if (colon == std::string::npos)
-        return false;
-    url.scheme = s.substr(0, colon);
-    std::string rest = s.substr(colon + 1);
-
-    if (rest.compare(0, 2, "//") == 0) {
-        // The authority also ends at '?' or '#': "http://h?q" names the host h.
-        size_t end = rest.find_first_of("/?#", 2);
-        std::string authority = rest.substr(2, end == std::string::npos ? std::string::npos : end - 2);
-        rest = end == std::string::npos ? std::string() : rest.substr(end);
-        if (!authority.empty())
-            SplitAuthority(url, authority);
-    }
-
-    // A '#' starts the fragment even when a '?' follows it.
-    size_t hash = rest.find('#');
-    if (hash != std::string::npos) {
-        url.fragment = rest.substr(hash + 1);
-        rest.erase(hash);
-    }
-    size_t question = rest.find('?');
-    if (question != std::string::npos) {
-        url.query = rest.substr(question + 1);
-        rest.erase(question);
-    }
-    url.path = rest.empty() ? "/" : rest;
-    url.target = url.query.empty() ? url.path : url.path + "?" + url.query;
+    if (!authority.empty())
+        SplitAuthority(url, authority);
+    url.target = PathAndQuery(url);
     return true;
 }
 

@@ -4,16 +4,10 @@
 #include <map>
 #include <string>
 
-struct UrlRecord {
-    std::string scheme;
-    std::string user;
-    std::string password;
-    std::string host;
-    int port = -1;
-    std::string path;
-    std::string query;
+#include "UrlParts.h"
+
+struct UrlRecord : UrlParts {
     std::string target;  // path, plus "?" and the query when there is one
-    std::string fragment;
 };
 
 // Keys "scheme", "path", "query", "user", "password", "host", "port", each present only when set.

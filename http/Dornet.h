@@ -15,6 +15,18 @@
 
 namespace Orvane {
 
+// What OvRequest::Start returns.
+enum StartResult {
+    kStarted = 0,
+    kStartBadUrl = 1,        // the address does not split
+    kStartNoConnection = 2,  // InternetConnectA failed
+    kStartNoRequest = 3,     // the request could not be opened or sent
+    kStartNoInternet = 5     // InternetOpenA or its status callback failed
+};
+
+// How far a request got (OvResponse::GetState); only a complete response has a body.
+enum ResponseState { kStateComplete = 0, kStateResolving = 2, kStateConnected = 3, kStateSent = 4, kStateCreated = 5 };
+
 // A caller-owned buffer provider: the library asks once for n bytes and copies exactly n bytes in,
 // without a terminator.
 class OvData {
@@ -80,7 +92,7 @@ public:
     virtual void UseSystemProxy() = 0;
     virtual void SetTimeout(int seconds) = 0;
     virtual void DisableRedirect() = 0;
-    // 0: started, exactly one OnResponse follows. Otherwise the request has already deleted itself.
+    // kStarted: exactly one OnResponse follows. Otherwise the request has already deleted itself.
     virtual int Start() = 0;
     virtual ~OvRequest() = default;
     virtual OvRequest* Clone(const std::string& url, bool keepPostData) = 0;

@@ -87,7 +87,7 @@ bool Request::FollowRedirect()
         if (isSaved) response.Restore(std::move(saved));
         return false;
     }
-    if (next->Start() == 0) {
+    if (next->Start() == kStarted) {
         response_.reset();
         return true;
     }

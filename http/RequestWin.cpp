@@ -3,6 +3,7 @@
 #include "RequestWin.h"
 
 #include "Inflate.h"
+#include "common/Log.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -14,20 +15,16 @@ namespace {
 // The announced length only reserves memory; a hostile header must not reserve it all.
 const DWORD kReserveCap = 32u << 20;
 
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Locked() { LeaveCriticalSection(&cs_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
+// The one report of a failed call; the caller passes GetLastError() (or an asynchronous result's
+// error) before anything else can overwrite it.
+void LogFailure(const char* call, DWORD error)
+{
+    Brimholt::Log << "Dornet: " << call << " failed: " << error << std::endl;
+}
 
 void CloseInternet(HINTERNET& handle)
 {
-    if (handle) InternetCloseHandle(handle);
+    if (handle && !InternetCloseHandle(handle)) LogFailure("InternetCloseHandle", GetLastError());
     handle = nullptr;
 }
 
@@ -52,8 +49,6 @@ RequestWin::RequestWin(const RequestWin& from, const std::string& url, bool keep
 RequestWin::~RequestWin()
 {
     CloseHandles();
-    if (event_) CloseHandle(event_);
-    if (worker_) CloseHandle(worker_);
     DeleteCriticalSection(&lock_);
 }
 
@@ -102,12 +97,13 @@ void RequestWin::Drop()
 int RequestWin::Start()
 {
     Hold();
-    int result = 3;
+    int result = kStartNoRequest;
     try {
         result = Open();
     } catch (const std::exception&) {  // out of memory while building the request: nothing may escape
+        Brimholt::Log << "Dornet: out of memory while starting a request" << std::endl;
     }
-    if (result != 0) {
+    if (result != kStarted) {
         StopCallbacks();
         CloseHandles();
     }
@@ -127,26 +123,38 @@ int RequestWin::Open()
         proxy = proxy_.c_str();
     }
     internet_ = InternetOpenA(agent.c_str(), access, proxy, nullptr, INTERNET_FLAG_ASYNC);
-    if (!internet_) return 5;
+    if (!internet_) {
+        LogFailure("InternetOpenA", GetLastError());
+        return kStartNoInternet;
+    }
     // Without the callback no completion would ever come.
-    if (InternetSetStatusCallbackA(internet_, OnInternetStatus) == INTERNET_INVALID_STATUS_CALLBACK) return 5;
+    if (InternetSetStatusCallbackA(internet_, OnInternetStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+        LogFailure("InternetSetStatusCallbackA", GetLastError());
+        return kStartNoInternet;
+    }
 
     UrlComponents parts;
-    if (!SplitUrl(url_.c_str(), parts)) return 1;
+    if (!SplitUrl(url_.c_str(), parts)) return kStartBadUrl;
 
     INTERNET_PORT port = static_cast<INTERNET_PORT>(parts.port < 0 ? 0 : parts.port);
     connection_ = InternetConnectA(internet_, parts.host.c_str(), port,
                                    parts.user.empty() ? nullptr : parts.user.c_str(),
                                    parts.password.empty() ? nullptr : parts.password.c_str(),
                                    INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
-    if (!connection_) return 2;
+    if (!connection_) {
+        LogFailure("InternetConnectA", GetLastError());
+        return kStartNoConnection;
+    }
     Hold();
 
     if (timeoutMs_ != 0) {
         const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                                  INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT,
                                  INTERNET_OPTION_DATA_RECEIVE_TIMEOUT};
-        for (DWORD option : options) InternetSetOptionA(connection_, option, &timeoutMs_, sizeof timeoutMs_);
+        for (DWORD option : options) {
+            if (!InternetSetOptionA(connection_, option, &timeoutMs_, sizeof timeoutMs_))
+                LogFailure("InternetSetOptionA", GetLastError());
+        }
     }
 
     const char* verb = PrepareBody();
@@ -159,15 +167,21 @@ int RequestWin::Open()
     const char* acceptTypes[] = {accept_.c_str(), nullptr};
     request_ = HttpOpenRequestA(connection_, verb, parts.object.c_str(), "HTTP/1.1", referer_.c_str(), acceptTypes,
                                 flags, reinterpret_cast<DWORD_PTR>(this));
-    if (!request_) return 3;
+    if (!request_) {
+        LogFailure("HttpOpenRequestA", GetLastError());
+        return kStartNoRequest;
+    }
     Hold();
 
     headerText_ = BuildHeaderText(headers_);
-    event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!event_) return 3;
+    event_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!event_) {
+        LogFailure("CreateEventW", GetLastError());
+        return kStartNoRequest;
+    }
 
     {
-        Locked lock(lock_);
+        CsGuard lock(lock_);
         starting_ = true;
     }
     SetLastError(0);
@@ -175,17 +189,20 @@ int RequestWin::Open()
                                  static_cast<DWORD>(headerText_.size()), body_.empty() ? nullptr : body_.data(),
                                  static_cast<DWORD>(body_.size()));
     DWORD error = GetLastError();
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     starting_ = false;
-    if (!sent && error != ERROR_IO_PENDING) return 3;
+    if (!sent && error != ERROR_IO_PENDING) {
+        LogFailure("HttpSendRequestA", error);
+        return kStartNoRequest;
+    }
     if (sent) {
         // Done at once: no completion status will come for the send.
         lastResultOk_ = true;
-        SetEvent(event_);
+        SetEvent(event_.get());
         workerWanted_ = true;
     }
-    if (workerWanted_ && !StartWorker()) return 3;
-    return 0;
+    if (workerWanted_ && !StartWorker()) return kStartNoRequest;
+    return kStarted;
 }
 
 void CALLBACK RequestWin::OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length)
@@ -201,7 +218,7 @@ void CALLBACK RequestWin::OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD s
 
 void RequestWin::OnStatus(DWORD status, const void* info, DWORD length)
 {
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     if (finished_) return;
     switch (status) {
     case INTERNET_STATUS_RESOLVING_NAME:
@@ -220,8 +237,9 @@ void RequestWin::OnStatus(DWORD status, const void* info, DWORD length)
     case INTERNET_STATUS_REQUEST_COMPLETE: {
         const INTERNET_ASYNC_RESULT* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
         lastResultOk_ = result && length >= sizeof *result && result->dwResult != 0;
+        lastError_ = result && length >= sizeof *result ? result->dwError : 0;
         WantWorker();
-        if (event_) SetEvent(event_);
+        if (event_) SetEvent(event_.get());
         break;
     }
     default:
@@ -245,8 +263,9 @@ bool RequestWin::StartWorker()
 {
     if (workerStarted_) return true;
     Hold();
-    worker_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+    worker_.reset(CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
     if (!worker_) {
+        LogFailure("CreateThread", GetLastError());
         --holds_;  // Start or a handle still holds the request
         return false;
     }
@@ -256,7 +275,7 @@ bool RequestWin::StartWorker()
 
 void RequestWin::StopCallbacks()
 {
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     finished_ = true;
 }
 
@@ -273,16 +292,21 @@ DWORD WINAPI RequestWin::ThreadProc(LPVOID param)
     return 0;
 }
 
-bool RequestWin::WaitCompletion()
+bool RequestWin::WaitCompletion(const char* call)
 {
     // A time-out of 0 means no limit, like the unset default.
     DWORD wait = timeoutMs_ == 0 ? INFINITE : timeoutMs_;
-    return WaitForSingleObject(event_, wait) == WAIT_OBJECT_0 && lastResultOk_;
+    if (WaitForSingleObject(event_.get(), wait) != WAIT_OBJECT_0) {
+        Brimholt::Log << "Dornet: " << call << " did not complete within " << wait << " ms" << std::endl;
+        return false;
+    }
+    if (!lastResultOk_) LogFailure(call, lastError_);
+    return lastResultOk_;
 }
 
 void RequestWin::Work()
 {
-    if (WaitCompletion() && response_->GetState() == kStateSent) {
+    if (WaitCompletion("HttpSendRequestA") && response_->GetState() == kStateSent) {
         try {
             ReadHeaders();
             if (ReadBody() && !ShortOfLength()) response_->SetState(kStateComplete);
@@ -299,7 +323,9 @@ void RequestWin::ReadHeaders()
     if (!HttpQueryInfoA(request_, HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr) &&
         GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND && size > 0) {
         std::string text(size, '\0');
-        if (HttpQueryInfoA(request_, HTTP_QUERY_RAW_HEADERS_CRLF, &text[0], &size, nullptr) && size > 0) {
+        if (!HttpQueryInfoA(request_, HTTP_QUERY_RAW_HEADERS_CRLF, &text[0], &size, nullptr)) {
+            LogFailure("HttpQueryInfoA", GetLastError());
+        } else if (size > 0) {
             text.resize(std::min<size_t>(size, text.size()));
             response_->ParseRawHeaders(text);
         }
@@ -327,8 +353,9 @@ bool RequestWin::ReadBody()
         if (!InternetReadFileExA(request_, &buffers_, IRF_ASYNC, reinterpret_cast<DWORD_PTR>(this))) {
             DWORD error = GetLastError();
             if (error == ERROR_IO_PENDING) {
-                if (!WaitCompletion()) return false;
+                if (!WaitCompletion("InternetReadFileExA")) return false;
             } else if (error != 0) {
+                LogFailure("InternetReadFileExA", error);
                 return false;
             }
         }
@@ -350,8 +377,7 @@ bool RequestWin::ShortOfLength() const
 void RequestWin::Finish()
 {
     StopCallbacks();
-    CloseHandle(worker_);
-    worker_ = nullptr;
+    worker_.reset();
     CloseHandles();
 
     Response& response = *response_.get();

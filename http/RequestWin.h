@@ -10,6 +10,8 @@
 #include <atomic>
 #include <string>
 
+#include "common/Scoped.h"
+
 namespace Orvane {
 
 class RequestWin : public Request {
@@ -38,7 +40,8 @@ private:
     void CloseHandles();
 
     void Work();
-    bool WaitCompletion();
+    // False when the asynchronous call named did not complete in time or failed; both are logged.
+    bool WaitCompletion(const char* call);
     void ReadHeaders();
     bool ReadBody();
     bool ShortOfLength() const;
@@ -56,8 +59,8 @@ private:
     HINTERNET internet_ = nullptr;
     HINTERNET connection_ = nullptr;
     HINTERNET request_ = nullptr;
-    HANDLE event_ = nullptr;
-    HANDLE worker_ = nullptr;
+    AutoHandle event_;
+    AutoHandle worker_;
 
     // The object lives while Start runs, while its worker runs and until WinINet has reported the
     // closing of each handle that carries it as context: no callback can reach a deleted request.
@@ -68,6 +71,7 @@ private:
     bool workerWanted_ = false;  // a status asked for the worker while starting_ (under lock_)
     bool workerStarted_ = false; // (under lock_)
     std::atomic<bool> lastResultOk_{false};  // of the latest asynchronous completion
+    std::atomic<DWORD> lastError_{0};        // its error when it failed
 
     std::string headerText_;
     bool haveLength_ = false;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "common/Scoped.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -71,19 +73,19 @@ bool Response::GetCookie(unsigned index, OvData& sink) const
 
 bool Response::SaveToFile(const wchar_t* path) const
 {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    AutoHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (!file) return false;
     // A full disk must not pass for a saved image.
     bool ok = true;
     size_t done = 0;
     while (ok && done < body_.size()) {
         DWORD step = static_cast<DWORD>(std::min<size_t>(body_.size() - done, 1 << 20));
         DWORD written = 0;
-        ok = WriteFile(file, body_.data() + done, step, &written, nullptr) && written == step;
+        ok = WriteFile(file.get(), body_.data() + done, step, &written, nullptr) && written == step;
         done += written;
     }
-    if (!CloseHandle(file)) ok = false;
+    if (!file.reset()) ok = false;
     return ok;
 }
 

@@ -11,8 +11,6 @@
 
 namespace Orvane {
 
-enum ResponseState { kStateComplete = 0, kStateResolving = 2, kStateConnected = 3, kStateSent = 4, kStateCreated = 5 };
-
 class Response final : public OvResponse {
 public:
     Response(const char* url, void* userData);

@@ -6,14 +6,6 @@ namespace Orvane {
 
 namespace {
 
-int DefaultPort(const std::string& scheme)
-{
-    if (scheme == "http") return 80;
-    if (scheme == "https") return 443;
-    if (scheme == "ftp") return 21;
-    return 0;
-}
-
 bool IsAlnum(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -38,15 +30,11 @@ bool SplitAuthority(const std::string& authority, UrlComponents& out)
     // The last '@' ends the user information: a host never contains one.
     size_t at = authority.rfind('@');
     if (at != std::string::npos) {
-        std::string userInfo = authority.substr(0, at);
+        SplitUserInfo(authority.substr(0, at), out);
         hostPart = authority.substr(at + 1);
-        size_t colon = userInfo.find(':');
-        out.user = userInfo.substr(0, colon);
-        if (colon != std::string::npos) out.password = userInfo.substr(colon + 1);
     }
-    size_t colon = hostPart.find(':');
-    out.host = hostPart.substr(0, colon);
-    if (colon != std::string::npos && !ParsePort(hostPart.substr(colon + 1), out.port)) return false;
+    std::string portText;
+    if (SplitHostPort(hostPart, out, portText) && !ParsePort(portText, out.port)) return false;
     if (out.port < 0) out.port = DefaultPort(out.scheme);
     return true;
 }
@@ -56,36 +44,10 @@ bool SplitAuthority(const std::string& authority, UrlComponents& out)
 bool SplitUrl(const char* url, UrlComponents& out)
 {
     out = UrlComponents();
-    if (!url) return false;
-    const std::string text(url);
-    size_t colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    out.scheme = text.substr(0, colon);
-
-    size_t restBegin = colon + 1;
-    if (text.compare(colon + 1, 2, "//") == 0) {
-        // The authority ends at the first '/', '?' or '#', so "h?u=a@evil" still connects to h.
-        size_t begin = colon + 3;
-        size_t end = text.find_first_of("/?#", begin);
-        if (end == std::string::npos) end = text.size();
-        std::string authority = text.substr(begin, end - begin);
-        if (!authority.empty() && !SplitAuthority(authority, out)) return false;
-        restBegin = end;
-    }
-
-    std::string rest = text.substr(restBegin);
-    size_t hash = rest.find('#');
-    if (hash != std::string::npos) {
-        out.fragment = rest.substr(hash + 1);
-        rest.resize(hash);
-    }
-    size_t question = rest.find('?');
-    if (question != std::string::npos) {
-        out.query = rest.substr(question + 1);
-        rest.resize(question);
-    }
-    out.path = rest.empty() ? "/" : rest;
-    out.object = out.query.empty() ? out.path : out.path + "?" + out.query;
+    std::string authority;
+    if (!CutUrl(url, out, authority)) return false;
+    if (!authority.empty() && !SplitAuthority(authority, out)) return false;
+    out.object = PathAndQuery(out);
     return true;
 }
 

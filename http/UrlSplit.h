@@ -4,18 +4,12 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/UrlParts.h"
+
 namespace Orvane {
 
-struct UrlComponents {
-    std::string scheme;
-    std::string user;
-    std::string password;
-    std::string host;
-    int port = -1;
-    std::string path;
-    std::string query;
+struct UrlComponents : UrlParts {
     std::string object;  // path and query, as HttpOpenRequestA takes it
-    std::string fragment;
 };
 
 using FormFields = std::unordered_map<std::string, std::string>;

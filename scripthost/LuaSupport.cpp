@@ -1,8 +1,6 @@
 // Host-table access and safe string pushes for code that runs inside or next to a script state.
 #include "LuaSupport.h"
 
-#include <cstdint>
-
 #include "ScriptImpl.h"
 
 namespace Vellix {
@@ -48,12 +46,7 @@ void PushHostField(lua_State* L, const char* key)
 
 VxScriptImpl* ScriptOf(lua_State* L)
 {
-    PushHostField(L, "Object");
-    VxScriptImpl* script = nullptr;
-    if (lua_type(L, -1) == LUA_TNUMBER)
-        script = reinterpret_cast<VxScriptImpl*>(static_cast<intptr_t>(lua_tointeger(L, -1)));
-    lua_pop(L, 1);
-    return script;
+    return VxScriptImpl::FromState(L);
 }
 
 unsigned GetScriptCodePage(lua_State* L, unsigned defaultPage)

@@ -16,7 +16,7 @@ class VxScriptImpl;
 bool PushHostTable(lua_State* L);
 // Pushes host[key] (nil when absent or without a host table).
 void PushHostField(lua_State* L, const char* key);
-// The script object named by host["Object"], or null.
+// The script object that owns the state, or null; never what host["Object"] says.
 VxScriptImpl* ScriptOf(lua_State* L);
 // host["CodePage"], else the global "VxCP", else defaultPage.
 unsigned GetScriptCodePage(lua_State* L, unsigned defaultPage);

@@ -10,6 +10,7 @@
 #include "ScriptText.h"
 #include "Tessara.h"
 #include "TessaraLua.h"
+#include "json/JsonTree.h"
 
 namespace Vellix {
 
@@ -25,17 +26,6 @@ struct FactoryRow {
 };
 const FactoryRow kFactories[] = {{"JsInterpreter", NewJsInterpreter}};
 
-class MutexLock {
-public:
-    explicit MutexLock(HANDLE mutex) : mutex_(mutex) { WaitForSingleObject(mutex_, INFINITE); }
-    ~MutexLock() { ReleaseMutex(mutex_); }
-    MutexLock(const MutexLock&) = delete;
-    MutexLock& operator=(const MutexLock&) = delete;
-
-private:
-    HANDLE mutex_;
-};
-
 // Puts the Lua stack back where it was, on every way out.
 class StackTop {
 public:
@@ -47,18 +37,6 @@ public:
 private:
     lua_State* L_;
     int top_;
-};
-
-class JsonHolder {
-public:
-    explicit JsonHolder(JsonValue* value) : value_(value) {}
-    ~JsonHolder() { deleteValue(&value_); }
-    JsonHolder(const JsonHolder&) = delete;
-    JsonHolder& operator=(const JsonHolder&) = delete;
-    JsonValue* get() const { return value_; }
-
-private:
-    JsonValue* value_;
 };
 
 bool IsEmpty(const char* text, size_t length)
@@ -132,6 +110,7 @@ int OpenState(lua_State* L)
     void* self = lua_touserdata(L, 1);
     luaL_openlibs(L);
     lua_createtable(L, 0, 4);
+    // For scripts that read it; the host finds its object through VxScriptImpl::FromState.
     lua_pushinteger(L, static_cast<lua_Integer>(reinterpret_cast<intptr_t>(self)));
     lua_setfield(L, -2, "Object");
     lua_setglobal(L, HostTableName());
@@ -194,6 +173,10 @@ bool WriteToSink(MemObject* sink, const char* text, size_t length)
 
 VxScriptImpl::VxScriptImpl(lua_State* L) : mutex_(CreateMutexW(nullptr, FALSE, nullptr)), L_(L)
 {
+    // The object rides in the allocator's context, the one slot of a state that no Lua code can
+    // read or write; the state's own allocator still does the work.
+    alloc_ = lua_getallocf(L_, &allocContext_);
+    lua_setallocf(L_, Allocate, this);
     for (const char* key : kReservedKeys)
         reservedKeys_.insert(key);
     for (const FactoryRow& row : kFactories) {
@@ -207,8 +190,18 @@ VxScriptImpl::~VxScriptImpl()
 {
     if (L_)
         lua_close(L_);
-    if (mutex_)
-        CloseHandle(mutex_);
+}
+
+void* VxScriptImpl::Allocate(void* self, void* block, size_t oldSize, size_t newSize)
+{
+    VxScriptImpl* script = static_cast<VxScriptImpl*>(self);
+    return script->alloc_(script->allocContext_, block, oldSize, newSize);
+}
+
+VxScriptImpl* VxScriptImpl::FromState(lua_State* L)
+{
+    void* context = nullptr;
+    return lua_getallocf(L, &context) == Allocate ? static_cast<VxScriptImpl*>(context) : nullptr;
 }
 
 bool VxScriptImpl::Open()
@@ -371,7 +364,7 @@ int VxScriptImpl::CallTextEntry(const char* name, const char* url, const char* t
 {
     if (IsEmpty(url, 0) || IsEmpty(text, length))
         return kScriptBadArguments;
-    MutexLock lock(mutex_);
+    MutexGuard lock(mutex_.get());
     return CallEntry(name, url, text, length, result);
 }
 
@@ -388,9 +381,8 @@ int VxScriptImpl::WriteResult(MemObject* json, JsonValue* result)
 
 int VxScriptImpl::ParseInfo(MemObject* json, const char* url, const char* text, size_t length)
 {
-    JsonValue* raw = nullptr;
-    int code = CallTextEntry("Vellix_ParseInfo", url, text, length, &raw);
-    JsonHolder result(raw);
+    JsonTree result;
+    int code = CallTextEntry("Vellix_ParseInfo", url, text, length, result.out());
     if (code != kScriptOk)
         return code;
     JsonValue* name = nullptr;
@@ -402,9 +394,8 @@ int VxScriptImpl::ParseInfo(MemObject* json, const char* url, const char* text, 
 
 int VxScriptImpl::ParseVolumes(MemObject* json, const char* url, const char* text, size_t length)
 {
-    JsonValue* raw = nullptr;
-    int code = CallTextEntry("Vellix_ParseVolumes", url, text, length, &raw);
-    JsonHolder result(raw);
+    JsonTree result;
+    int code = CallTextEntry("Vellix_ParseVolumes", url, text, length, result.out());
     if (code != kScriptOk)
         return code;
     int type = getValueType(result.get());
@@ -419,7 +410,7 @@ int VxScriptImpl::ParseVolumes(MemObject* json, const char* url, const char* tex
 
 bool VxScriptImpl::LacksParseImages()
 {
-    MutexLock lock(mutex_);
+    MutexGuard lock(mutex_.get());
     StackTop top(L_);
     PushGlobal(L_, "Vellix_ParseImages");
     return !lua_isfunction(L_, -1);
@@ -429,23 +420,28 @@ int VxScriptImpl::ParseImages(MemObject* json, const char* url, NotifyCallback* 
 {
     if (!callback || IsEmpty(url, 0))
         return kScriptBadArguments;
-    MutexLock lock(mutex_);
+    MutexGuard lock(mutex_.get());
     {
         StackTop top(L_);
         PushGlobal(L_, "Vellix_ParseImages");
         if (!lua_isfunction(L_, -1))
             return kScriptNoParseImages;
     }
-    // The callback lives only for this call; no later script code may reach it.
+    // The callback lives only for this call; no later script code may reach it. Notify uses the
+    // member alone: the host-table entry only tells scripts that an observer is there.
     struct ObserverScope {
         VxScriptImpl* self;
-        ~ObserverScope() { self->SetHostNil("Observer"); }
+        ~ObserverScope()
+        {
+            self->observer_ = nullptr;
+            self->SetHostNil("Observer");
+        }
     } scope = {this};
+    observer_ = callback;
     SetHostAddress("Observer", callback);
 
-    JsonValue* raw = nullptr;
-    int code = CallEntry("Vellix_ParseImages", url, nullptr, 0, &raw);
-    JsonHolder result(raw);
+    JsonTree result;
+    int code = CallEntry("Vellix_ParseImages", url, nullptr, 0, result.out());
     if (code != kScriptOk)
         return code;
     if (!result.get() || getValueType(result.get()) != JSON_ARRAY)
@@ -492,7 +488,7 @@ int VxScriptImpl::CallFunction(const char* name, const char* arg, const char* da
     if (!allowed)
         return kScriptNotAllowed;
 
-    MutexLock lock(mutex_);
+    MutexGuard lock(mutex_.get());
     StackTop top(L_);
     EntryCall call = {name, arg, data, length, false};
     if (ProtectedEntry(L_, call) != 0) {

@@ -12,6 +12,7 @@
 #include <lua.hpp>
 
 #include "Quillet.h"
+#include "common/Scoped.h"
 
 struct JsonValue;
 
@@ -55,7 +56,12 @@ public:
     void GetCookies(MemObject* text) override;
     void SetCookie(const char* name, const char* value) override;
 
+    // The script object of a state made by the library, else null. The host never takes it from
+    // anything a script can reach: the debug library opens the registry, upvalues and locals.
+    static VxScriptImpl* FromState(lua_State* L);
+
     // For the host module, on the thread that runs the script.
+    NotifyCallback* Observer() const { return observer_; }  // of the ParseImages call in progress
     bool IsReservedKey(const std::string& name) const;
     ObjectFactory FindFactory(std::string name) const;  // any ASCII case
     bool FindCookie(const std::string& name, std::string& value) const;
@@ -71,9 +77,13 @@ private:
     void TakeError();
     void SetHostAddress(const char* name, const void* address);
     void SetHostNil(const char* name);
+    static void* Allocate(void* self, void* block, size_t oldSize, size_t newSize);
 
-    HANDLE mutex_;
+    AutoHandle mutex_;
     lua_State* L_;
+    lua_Alloc alloc_;
+    void* allocContext_;
+    NotifyCallback* observer_ = nullptr;
     std::set<std::string> reservedKeys_;
     std::unordered_map<std::string, ObjectFactory> factories_;
     std::vector<std::string> allowed_;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "Dornet.h"
 #include "LuaSupport.h"
@@ -21,8 +22,10 @@
 #include "ScriptText.h"
 #include "Tessara.h"
 #include "TessaraLua.h"
+#include "json/JsonTree.h"
 #include "common/CodePage.h"
 #include "common/Log.h"
+#include "common/Scoped.h"
 #include "common/SetCookie.h"
 #include "common/Url.h"
 
@@ -41,19 +44,19 @@ class ScriptClient final : public Orvane::OvRequest::Client {
 public:
     static ScriptClient* Create()
     {
-        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        AutoHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (!event) {
             Brimholt::Log << "HttpGet: CreateEvent failed: " << ::GetLastError() << std::endl;
             return nullptr;
         }
-        return new (std::nothrow) ScriptClient(event);
+        return new (std::nothrow) ScriptClient(std::move(event));
     }
 
     void OnResponse(const Orvane::OvResponse& response) override
     {
         response.AddRef();
         response_ = &response;
-        SetEvent(event_);
+        SetEvent(event_.get());
         Release();
     }
 
@@ -67,20 +70,20 @@ public:
     // The response once completed within ms milliseconds, else null.
     const Orvane::OvResponse* Wait(DWORD ms)
     {
-        return WaitForSingleObject(event_, ms) == WAIT_OBJECT_0 ? response_ : nullptr;
+        return WaitForSingleObject(event_.get(), ms) == WAIT_OBJECT_0 ? response_ : nullptr;
     }
 
 private:
-    explicit ScriptClient(HANDLE event) : event_(event) {}
+    explicit ScriptClient(AutoHandle event) : event_(std::move(event)) {}
     ~ScriptClient()
     {
         if (response_)
             response_->Release();
-        if (event_ != nullptr && !CloseHandle(event_))
+        if (!event_.reset())
             Brimholt::Log << "HttpGet: CloseHandle failed: " << ::GetLastError() << std::endl;
     }
 
-    HANDLE event_;
+    AutoHandle event_;
     const Orvane::OvResponse* response_ = nullptr;
     std::atomic<int> holds_{1};
 };
@@ -113,7 +116,7 @@ bool Fetch(VxScriptImpl& script, const char* url, const char* referer, const cha
     request->SetTimeout(kHttpGetTimeoutSeconds);
 
     client->Hold();  // for the completion
-    if (request.release()->Start() != 0) {
+    if (request.release()->Start() != Orvane::kStarted) {
         client->Release();
         return false;
     }
@@ -123,7 +126,7 @@ bool Fetch(VxScriptImpl& script, const char* url, const char* referer, const cha
         Brimholt::Log << "HttpGet: no answer in time from " << url << std::endl;
         return false;
     }
-    if (response->GetState() != 0)
+    if (response->GetState() != Orvane::kStateComplete)
         return false;
 
     unsigned count = response->GetCookieCount();
@@ -326,11 +329,8 @@ int NewObject(lua_State* L)
 int Notify(lua_State* L)
 {
     int last = lua_gettop(L);
-    PushHostField(L, "Observer");
-    NotifyCallback* observer = nullptr;
-    if (lua_type(L, -1) == LUA_TNUMBER)
-        observer = reinterpret_cast<NotifyCallback*>(static_cast<intptr_t>(lua_tointeger(L, -1)));
-    lua_pop(L, 1);
+    VxScriptImpl* script = ScriptOf(L);
+    NotifyCallback* observer = script ? script->Observer() : nullptr;
     if (!observer)
         return 0;
     if (!lua_isstring(L, 1)) {
@@ -369,16 +369,16 @@ int ParseJSON(lua_State* L)
 {
     size_t length = 0;
     const char* text = lua_isstring(L, 1) ? lua_tolstring(L, 1, &length) : nullptr;
-    JsonValue* value = nullptr;
+    JsonTree value;
     // startParseMemory reads a length of 0 as "up to the terminator", which is the empty text here.
     if (text && length > 0 && length <= INT_MAX) {
         JsonParseSource* source = startParseMemory(text, static_cast<int>(length));
-        value = jsonParse(source);
+        value.reset(jsonParse(source));
         finishParsing(&source);
     }
-    if (!value || !luaH_pushvalue(L, value))
+    // Converted under its own protected call: nothing here raises past the tree's owner.
+    if (!value || !luaH_pushvalue(L, value.get()))
         lua_pushnil(L);
-    deleteValue(&value);
     return 1;
 }
 

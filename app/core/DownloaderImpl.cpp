@@ -196,7 +196,7 @@ bool SaveWhole(const Orvane::OvResponse& response, const std::wstring& part, con
 void TaskSlotClient::OnResponse(const Orvane::OvResponse& response) {
     unsigned result = msg_slot_status::kFailed;
     std::wstring ext;
-    if (response.GetState() == 0 && response.GetStatusCode() == 200) {
+    if (response.GetState() == Orvane::kStateComplete && response.GetStatusCode() == 200) {
         std::string type;
         std::string requestUrl;
         {
@@ -400,7 +400,7 @@ void CDownloaderImpl::StartSlot(int slot, QueuedImage* entry) {
         request->SetHeader(header.first.c_str(), header.second.c_str());
     // A request that cannot start (an empty or relative address) fails the image at once, so the
     // slot frees and the task can finish.
-    if (request->Start() != 0) {
+    if (request->Start() != Orvane::kStarted) {
         delete client;
         Post(viewObserver, new msg_slot_status(slot, std::wstring(), msg_slot_status::kFailed, s.serial));
     }

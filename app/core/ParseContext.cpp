@@ -22,7 +22,7 @@
 
 namespace {
 
-const int kStateComplete = 0;
+using Orvane::kStateComplete;
 // Far beyond any site script.
 const size_t kMaxScriptFile = 64 << 20;
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-const int kStateComplete = 0;
+using Orvane::kStateComplete;
 
 // The proxy of the settings for a site whose domain the user sends through it.
 void ApplySiteProxy(AppContext& context, const std::string& host, Vellix::Script* script)

@@ -13,7 +13,7 @@ const char kProgramVersion[] = "2.5.0.35";
 namespace {
 
 const int kConfigTimeoutSeconds = 120;
-const int kStateComplete = 0;
+using Orvane::kStateComplete;
 
 void ReplaceAll(std::string& text, const std::string& pattern, const std::string& replacement)
 {

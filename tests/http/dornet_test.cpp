@@ -1,12 +1,15 @@
 // Dornet through its public interface, as callers use it, against the local test server: one
 // completion per started request, redirects, decoding, forms, proxies, time-outs, parallel loads.
+#include "DebugCapture.h"
 #include "Dornet.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <wincrypt.h>
+#include <wininet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -18,6 +21,7 @@
 using Orvane::OvRequest;
 using Orvane::OvResponse;
 using Orvane::OvStringFetcher;
+using vxtest::DebugCapture;
 
 namespace {
 
@@ -612,6 +616,30 @@ TEST_F(DornetTest, FailedConnectionsCompleteOnce)
         CountingSink body;
         EXPECT_FALSE(r->GetBody(body));
         EXPECT_EQ(body.calls, 0);
+    }
+}
+
+TEST_F(DornetTest, FailedConnectionsLogTheCallAndItsError)
+{
+    const struct {
+        const char* name;
+        std::string url;
+        DWORD error;
+    } cases[] = {
+        {"refused", "http://127.0.0.1:" + std::to_string(server_->Ports().refused) + "/x",
+         ERROR_INTERNET_CANNOT_CONNECT},
+        {"unresolvable", "http://nonexistent.invalid/x", ERROR_INTERNET_NAME_NOT_RESOLVED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DebugCapture capture;
+        ASSERT_TRUE(Fetch(c.url));
+        // The worker logs before it calls the client: the line is there once the completion came.
+        std::vector<std::string> lines = capture.Take();
+        const std::string expected = "[Vellix] Dornet: HttpSendRequestA failed: " + std::to_string(c.error) + "\n";
+        std::string all;
+        for (const std::string& line : lines) all += line;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << all;
     }
 }
 

@@ -14,6 +14,15 @@
 
 namespace qtest {
 
+using Vellix::kScriptBadArguments;
+using Vellix::kScriptError;
+using Vellix::kScriptHookOther;
+using Vellix::kScriptHookTrue;
+using Vellix::kScriptNoParseImages;
+using Vellix::kScriptNotAllowed;
+using Vellix::kScriptOk;
+using Vellix::kScriptWrongResult;
+
 class StrSink : public Vellix::MemObject {
 public:
     char* Allocate(size_t n) override
@@ -151,7 +160,7 @@ inline std::string Probe(Vellix::Script* script, const std::string& code)
 {
     StrSink sink;
     int result = script->ParseVolumes(&sink, "http://probe.test/", code.data(), code.size());
-    if (result != 0)
+    if (result != kScriptOk)
         return "code " + std::to_string(result) + ": " + LastError(script);
     return sink.text;
 }

@@ -248,17 +248,17 @@ TEST_F(HttpGetTest, ProxyFromTheHostTable)
     const std::string call = LuaQuote(ProxyOnly("/echo/p"));
     EXPECT_EQ("<nil>", Get(call));  // without a proxy the name does not resolve
 
-    ASSERT_EQ(0, script_->SetString("Proxy", server_->ProxyAddress().c_str()));
+    ASSERT_EQ(kScriptOk, script_->SetString("Proxy", server_->ProxyAddress().c_str()));
     std::vector<std::string> headers = HeaderLines(Get(call));
     EXPECT_EQ(std::vector<std::string>{"Via: 1.1 vellix-test-proxy"}, WithPrefix(headers, "Via:"));
 
     // The script may name a proxy of its own too.
-    ASSERT_EQ(0, script_->SetString("Proxy", nullptr));
+    ASSERT_EQ(kScriptOk, script_->SetString("Proxy", nullptr));
     EXPECT_EQ("[\"boolean\",true]",
               Probe(script_, "return vxapi2.Set('Proxy', '" + server_->ProxyAddress() + "')"));
     EXPECT_EQ(1u, WithPrefix(HeaderLines(Get(call)), "Via:").size());
 
-    ASSERT_EQ(0, script_->SetString("Proxy", ""));  // empty: no proxy
+    ASSERT_EQ(kScriptOk, script_->SetString("Proxy", ""));  // empty: no proxy
     EXPECT_EQ("<nil>", Get(call));
 }
 
@@ -293,7 +293,7 @@ TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd)
     ASSERT_FALSE(page.empty());
     const char* url = "http://comics.example/comic/42";
     StrSink info;
-    ASSERT_EQ(0, site->ParseInfo(&info, url, page.data(), page.size())) << LastError(site.get());
+    ASSERT_EQ(kScriptOk, site->ParseInfo(&info, url, page.data(), page.size())) << LastError(site.get());
     JsonParseSource* source = startParseMemory(info.text.c_str(), 0);
     JsonValue* parsed = jsonParse(source);
     finishParsing(&source);
@@ -315,7 +315,7 @@ TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd)
     deleteValue(&parsed);
 
     StrSink volumes;
-    ASSERT_EQ(0, site->ParseVolumes(&volumes, url, page.data(), page.size())) << LastError(site.get());
+    ASSERT_EQ(kScriptOk, site->ParseVolumes(&volumes, url, page.data(), page.size())) << LastError(site.get());
     source = startParseMemory(volumes.text.c_str(), 0);
     parsed = jsonParse(source);
     finishParsing(&source);
@@ -333,7 +333,7 @@ TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd)
     Recorder recorder;
     StrSink images;
     std::string volumeUrl = U("/echo/comic/42/1?pages=3");
-    ASSERT_EQ(0, site->ParseImages(&images, volumeUrl.c_str(), &recorder)) << LastError(site.get());
+    ASSERT_EQ(kScriptOk, site->ParseImages(&images, volumeUrl.c_str(), &recorder)) << LastError(site.get());
     std::string root = U("");
     EXPECT_EQ("[\"" + root + "/img/001.jpg\",\"" + root + "/img/002.jpg\",\"" + root + "/img/003.jpg\"]",
               images.text);
@@ -344,12 +344,12 @@ TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd)
     EXPECT_EQ("sid=abc123", cookies.text);
 
     ASSERT_TRUE(site->AllowFunction("Vellix_BeforeNavigate"));
-    EXPECT_EQ(8, site->CallFunction("Vellix_BeforeNavigate", "http://comics.example/comic/42", "x", 0));
+    EXPECT_EQ(kScriptHookOther, site->CallFunction("Vellix_BeforeNavigate", "http://comics.example/comic/42", "x", 0));
     StrSink none;
-    EXPECT_NE(0, site->GetString("CurrentURL", &none));  // nothing set: the address stays
-    EXPECT_EQ(7, site->CallFunction("Vellix_BeforeNavigate", "http://comics.example/old/42", "x", 0));
+    EXPECT_NE(kScriptOk, site->GetString("CurrentURL", &none));  // nothing set: the address stays
+    EXPECT_EQ(kScriptHookTrue, site->CallFunction("Vellix_BeforeNavigate", "http://comics.example/old/42", "x", 0));
     StrSink current;
-    EXPECT_EQ(0, site->GetString("CurrentURL", &current));
+    EXPECT_EQ(kScriptOk, site->GetString("CurrentURL", &current));
     EXPECT_EQ("http://comics.example/new/42", current.text);
 }
 

@@ -124,11 +124,11 @@ TEST_F(MsgBoxTest, KindsAndAnswers)
 TEST_F(MsgBoxTest, TextCaptionAndOwner)
 {
     // The caption is kept as UTF-8; the text follows the script's code page.
-    ASSERT_EQ(0, script_->SetString("Title", "Vellix \xe2\x80\x93 Gr\xc3\xbc\xc3\x9f" "e"));
+    ASSERT_EQ(kScriptOk, script_->SetString("Title", "Vellix \xe2\x80\x93 Gr\xc3\xbc\xc3\x9f" "e"));
     HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                                  nullptr, nullptr);
     ASSERT_NE(nullptr, owner);
-    ASSERT_EQ(0, script_->SetInteger("Window", static_cast<int>(reinterpret_cast<intptr_t>(owner))));
+    ASSERT_EQ(kScriptOk, script_->SetInteger("Window", static_cast<int>(reinterpret_cast<intptr_t>(owner))));
     struct Case {
         const char* call;
         const wchar_t* text;

@@ -264,8 +264,9 @@ TEST(WindowImpl, ObjectDestroyedBeforeItsWindow) {
       GetWindowTextW(hwnd, text, 16);
       EXPECT_STREQ(text, L"a2") << "a plain edit again";
     }
-    if (c.subclassedAbove)
+    if (c.subclassedAbove) {
       EXPECT_GE(g_counted, 3) << "the later subclass still sees every message";
+    }
     EXPECT_TRUE(DestroyWindow(hwnd));
   }
 }
