@@ -5,6 +5,7 @@
 
 #include "HttpText.h"
 #include "UrlSplit.h"
+#include "common/Scoped.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,17 +18,6 @@ namespace {
 
 const DWORD kMaxRead = 64 * 1024;
 const DWORD kReserveCap = 32u << 20;
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~Locked() { LeaveCriticalSection(&cs_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
 
 void CloseInternet(HINTERNET& handle)
 {
@@ -182,14 +172,14 @@ int Fetch::Open()
     if (!event_) return 3;
 
     {
-        Locked lock(lock_);
+        CsGuard lock(lock_);
         starting_ = true;
     }
     SetLastError(0);
     BOOL sent = HttpSendRequestA(request_, headerText_.empty() ? nullptr : headerText_.c_str(),
                                  static_cast<DWORD>(headerText_.size()), nullptr, 0);
     DWORD error = GetLastError();
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     starting_ = false;
     if (!sent && error != ERROR_IO_PENDING) return 3;
     if (sent) {
@@ -214,7 +204,7 @@ void CALLBACK Fetch::OnInternetStatus(HINTERNET, DWORD_PTR context, DWORD status
 
 void Fetch::OnStatus(DWORD status, const void* info, DWORD length)
 {
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     if (finished_) return;
     switch (status) {
     case INTERNET_STATUS_CONNECTING_TO_SERVER:
@@ -263,7 +253,7 @@ bool Fetch::StartWorker()
 
 void Fetch::StopCallbacks()
 {
-    Locked lock(lock_);
+    CsGuard lock(lock_);
     finished_ = true;
 }
 
@@ -396,7 +386,7 @@ bool WinInetCopy::Pool::Post(Fetch* fetch)
 {
     if (threads.empty()) return false;
     {
-        Locked hold(lock);
+        CsGuard hold(lock);
         jobs.push_back(fetch);
     }
     return ReleaseSemaphore(queued, 1, nullptr) != FALSE;
@@ -409,7 +399,7 @@ DWORD WINAPI WinInetCopy::Pool::Loop(LPVOID param)
         WaitForSingleObject(pool->queued, INFINITE);
         Fetch* fetch;
         {
-            Locked hold(pool->lock);
+            CsGuard hold(pool->lock);
             fetch = pool->jobs.front();
             pool->jobs.pop_front();
         }
