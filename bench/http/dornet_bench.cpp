@@ -1,10 +1,13 @@
 // Throughput of Dornet against the local test server: COUNT requests of SIZE bytes with a fixed
 // number in flight. Prints one line per concurrency: requests/s and MB/s.
-// Usage: dornet_bench [http-port [--phases]] ; without a port it starts the test server itself. With
-// --phases the runs are repeated with every request's phases timed (bench/trace).
+// Usage: dornet_bench [http-port [--alternatives] [--phases]] ; without a port it starts the test
+// server itself. --alternatives also times Dornet's WinINet sequence rebuilt with design changes
+// (WinInetCopy.cpp). With --phases the Dornet runs are repeated with every request's phases timed
+// (bench/trace).
 #include "Dornet.h"
 #include "PhaseTrace.h"
 #include "TestServer.h"
+#include "WinInetCopy.h"
 
 #include <windows.h>
 
@@ -18,34 +21,40 @@ namespace {
 const int kCount = 1000;
 const size_t kSize = 100 * 1024;
 
-class Counter : public Orvane::OvRequest::Client {
+// Counts the answers of one run and frees a slot for the next request.
+class Tally : public Orvane::OvRequest::Client, public vxbench::CopyClient {
 public:
-    explicit Counter(HANDLE slots) : slots_(slots) {}
+    explicit Tally(HANDLE slots) : slots_(slots) {}
     void OnResponse(const Orvane::OvResponse& response) override
     {
         vxbench::MarkClient(false);
         std::string body;
         Orvane::OvStringFetcher<char> sink(body);
-        if (response.GetState() == 0 && response.GetBody(sink) && body.size() == kSize)
-            bytes += body.size();
+        bool complete = response.GetState() == 0 && response.GetBody(sink);
+        Done(complete, body.size());
+        vxbench::MarkClient(true);
+    }
+    void Done(bool complete, size_t bodySize) override
+    {
+        if (complete && bodySize == kSize)
+            bytes += bodySize;
         else
             ++failures;
-        ++done;
-        vxbench::MarkClient(true);
         ReleaseSemaphore(slots_, 1, nullptr);
     }
     std::atomic<long long> bytes{0};
     std::atomic<int> failures{0};
-    std::atomic<int> done{0};
 
 private:
     HANDLE slots_;
 };
 
-void Run(const std::string& base, int concurrency)
+// COUNT requests with `concurrency` in flight; start(url, tally) is false when one did not start.
+template <class StartFn>
+void Run(const char* name, const std::string& base, int concurrency, StartFn start)
 {
     HANDLE slots = CreateSemaphoreW(nullptr, concurrency, concurrency, nullptr);
-    Counter counter(slots);
+    Tally tally(slots);
     LARGE_INTEGER freq, begin, end;
     QueryPerformanceFrequency(&freq);
     QueryPerformanceCounter(&begin);
@@ -53,8 +62,7 @@ void Run(const std::string& base, int concurrency)
     for (int i = 0; i < kCount; ++i) {
         WaitForSingleObject(slots, INFINITE);
         std::string url = base + "/bytes/" + std::to_string(kSize) + "?seed=" + std::to_string(i % 8);
-        vxbench::MarkStart();
-        if (Orvane::OvRequest::CreateInstance(url.c_str(), counter, nullptr)->Start() != 0) {
+        if (!start(url, tally)) {
             ++startFailures;
             ReleaseSemaphore(slots, 1, nullptr);
         }
@@ -62,10 +70,38 @@ void Run(const std::string& base, int concurrency)
     for (int i = 0; i < concurrency; ++i) WaitForSingleObject(slots, INFINITE);
     QueryPerformanceCounter(&end);
     double seconds = double(end.QuadPart - begin.QuadPart) / double(freq.QuadPart);
-    std::printf("dornet concurrency=%d requests=%d seconds=%.3f req/s=%.1f MB/s=%.1f failures=%d\n", concurrency,
-                kCount, seconds, kCount / seconds, counter.bytes / seconds / 1e6, counter.failures + startFailures);
+    std::printf("%s concurrency=%d requests=%d seconds=%.3f req/s=%.1f MB/s=%.1f failures=%d\n", name, concurrency,
+                kCount, seconds, kCount / seconds, tally.bytes / seconds / 1e6, tally.failures + startFailures);
     std::fflush(stdout);
     CloseHandle(slots);
+}
+
+void RunDornet(const std::string& base, int concurrency)
+{
+    Run("dornet", base, concurrency, [](const std::string& url, Tally& tally) {
+        vxbench::MarkStart();
+        return Orvane::OvRequest::CreateInstance(url.c_str(), tally, nullptr)->Start() == 0;
+    });
+}
+
+// Dornet's design against the ones it could move to, timed by the same loop. The pool and the shared
+// handle exist before the clock starts, as they would for the program's whole life.
+void RunAlternatives(const std::string& base, int concurrency)
+{
+    const vxbench::WinInetVariant variants[] = {
+        {"alt:as-dornet", 4096, false, false},      {"alt:64k", 65536, false, false},
+        {"alt:pool", 4096, true, false},            {"alt:shared", 4096, false, true},
+        {"alt:64k+pool", 65536, true, false},       {"alt:64k+pool+shared", 65536, true, true},
+    };
+    for (const vxbench::WinInetVariant& variant : variants) {
+        vxbench::WinInetCopy copy(variant, concurrency);
+        if (!copy.Ready()) {
+            std::printf("%s concurrency=%d failed to set up (error %lu)\n", variant.name, concurrency, GetLastError());
+            continue;
+        }
+        Run(variant.name, base, concurrency,
+            [&copy](const std::string& url, Tally& tally) { return copy.Start(url, tally); });
+    }
 }
 
 // What one thread per request costs here by itself: COUNT threads that only note when they run,
@@ -119,11 +155,19 @@ int main(int argc, char** argv)
         }
         base = server.Url("");
     }
-    for (int concurrency : {5, 20}) Run(base, concurrency);
+    bool alternatives = false, phases = false;
+    for (int i = 2; i < argc; ++i) {
+        alternatives |= std::string(argv[i]) == "--alternatives";
+        phases |= std::string(argv[i]) == "--phases";
+    }
+    for (int concurrency : {5, 20}) {
+        RunDornet(base, concurrency);
+        if (alternatives) RunAlternatives(base, concurrency);
+    }
     // Timed apart: the trace takes a lock at every step of every request.
-    if (argc > 2 && std::string(argv[2]) == "--phases" && vxbench::InstallPhaseTrace()) {
+    if (phases && vxbench::InstallPhaseTrace()) {
         for (int concurrency : {5, 20}) {
-            Run(base, concurrency);
+            RunDornet(base, concurrency);
             vxbench::PrintPhases(concurrency == 5 ? "c5" : "c20");
         }
         for (int alive : {5, 20}) ThreadStarts(alive);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Dornet next to curl: 1,000 requests of 100 KB from the local test server with 5 and with 20 in
 # flight, the same URLs for both, in one run, then Dornet's phases per request from a traced pass.
+# The alt: lines are Dornet's WinINet sequence rebuilt in the benchmark with one design changed.
 # Usage: bench/http/run.sh [windows-build-dir]
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/../lib.sh"
@@ -21,9 +22,11 @@ for n in 5 20; do
 done
 
 # The ratio takes the first, untraced pass; the traced one repeats it and prints the phases.
-"$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$port" --phases | tr -d '\r' | tee "$work/dornet.txt"
+"$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$port" --alternatives --phases | tr -d '\r' | tee "$work/dornet.txt"
 
 for n in 5 20; do
-  d=$(sed -n "s/^dornet concurrency=$n .*seconds=\([0-9.]*\).*/\1/p" "$work/dornet.txt" | head -1)
-  awk -v n=$n -v d="$d" -v c="${curl_seconds[$n]}" 'BEGIN { printf "ratio  concurrency=%d dornet/curl time=%.2f\n", n, d/c }'
+  awk -v n=$n -v c="${curl_seconds[$n]}" '
+    $2 == "concurrency=" n && $4 ~ /^seconds=/ && !seen[$1]++ {
+      split($4, s, "="); printf "ratio  concurrency=%d %s/curl time=%.2f\n", n, $1, s[2] / c
+    }' "$work/dornet.txt"
 done
