@@ -9,7 +9,8 @@ namespace {
 
 const DWORD kChunk = 1 << 20;
 
-DWORD ReadAll(HANDLE file, size_t maxBytes, std::string& bytes) {
+DWORD ReadAll(HANDLE file, size_t maxBytes, std::string& bytes)
+{
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file, &size))
         return GetLastError();
@@ -33,7 +34,8 @@ DWORD ReadAll(HANDLE file, size_t maxBytes, std::string& bytes) {
 
 // Others may keep the file open for writing (an editor, a download in progress): the size read
 // here is the size taken.
-DWORD ReadFileBytes(const std::wstring& path, size_t maxBytes, std::string& bytes) {
+DWORD ReadFileBytes(const std::wstring& path, size_t maxBytes, std::string& bytes)
+{
     bytes.clear();
     AutoHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

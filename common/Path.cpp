@@ -112,15 +112,22 @@ void SanitizeFileName(std::wstring& name)
 {
     for (wchar_t& c : name) {
         switch (c) {
-        case L'\\': case L'/': case L':': case L'*': case L'?':
-        case L'"': case L'<': case L'>': case L'|':
-            c = L'_';
-            break;
-        default:
-            // Control characters are no more valid in a Windows file name than the nine above.
-            if (c > 0 && c < 0x20)
+            case L'\\':
+            case L'/':
+            case L':':
+            case L'*':
+            case L'?':
+            case L'"':
+            case L'<':
+            case L'>':
+            case L'|':
                 c = L'_';
-            break;
+                break;
+            default:
+                // Control characters are no more valid in a Windows file name than the nine above.
+                if (c > 0 && c < 0x20)
+                    c = L'_';
+                break;
         }
     }
 }

@@ -5,7 +5,6 @@
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        SetLogTag("Vellix");
+    if (reason == DLL_PROCESS_ATTACH) SetLogTag("Vellix");
     return TRUE;
 }

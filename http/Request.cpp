@@ -7,7 +7,10 @@ namespace Orvane {
 
 namespace {
 
-std::string Text(const char* text) { return text ? text : ""; }
+std::string Text(const char* text)
+{
+    return text ? text : "";
+}
 
 Response* Share(Response* response)
 {
@@ -35,7 +38,10 @@ Request::Request(const Request& from, const std::string& url, bool keepPostData)
 
 Request::~Request() = default;
 
-void Request::SetFormField(const char* name, const char* value) { formFields_[Text(name)] = Text(value); }
+void Request::SetFormField(const char* name, const char* value)
+{
+    formFields_[Text(name)] = Text(value);
+}
 
 void Request::SetHeader(const char* name, const char* value)
 {
@@ -51,9 +57,15 @@ void Request::SetPostData(const void* data, size_t length)
         body_.clear();
 }
 
-void Request::SetProxy(const char* proxy) { proxy_ = Text(proxy); }
+void Request::SetProxy(const char* proxy)
+{
+    proxy_ = Text(proxy);
+}
 
-void Request::DisableRedirect() { followRedirects_ = false; }
+void Request::DisableRedirect()
+{
+    followRedirects_ = false;
+}
 
 const char* Request::PrepareBody()
 {

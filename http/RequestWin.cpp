@@ -65,7 +65,10 @@ void RequestWin::SetHeader(const char* name, const char* value)
         Request::SetHeader(name, value);
 }
 
-void RequestWin::UseSystemProxy() { useSystemProxy_ = true; }
+void RequestWin::UseSystemProxy()
+{
+    useSystemProxy_ = true;
+}
 
 void RequestWin::SetTimeout(int seconds)
 {
@@ -137,10 +140,10 @@ int RequestWin::Open()
     if (!SplitUrl(url_.c_str(), parts)) return kStartBadUrl;
 
     INTERNET_PORT port = static_cast<INTERNET_PORT>(parts.port < 0 ? 0 : parts.port);
-    connection_ = InternetConnectA(internet_, parts.host.c_str(), port,
-                                   parts.user.empty() ? nullptr : parts.user.c_str(),
-                                   parts.password.empty() ? nullptr : parts.password.c_str(),
-                                   INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
+    connection_ =
+        InternetConnectA(internet_, parts.host.c_str(), port, parts.user.empty() ? nullptr : parts.user.c_str(),
+                         parts.password.empty() ? nullptr : parts.password.c_str(), INTERNET_SERVICE_HTTP, 0,
+                         reinterpret_cast<DWORD_PTR>(this));
     if (!connection_) {
         LogFailure("InternetConnectA", GetLastError());
         return kStartNoConnection;
@@ -221,29 +224,29 @@ void RequestWin::OnStatus(DWORD status, const void* info, DWORD length)
     CsGuard lock(lock_);
     if (finished_) return;
     switch (status) {
-    case INTERNET_STATUS_RESOLVING_NAME:
-        response_->SetState(kStateResolving);
-        break;
-    case INTERNET_STATUS_CONNECTING_TO_SERVER:
-    case INTERNET_STATUS_SENDING_REQUEST:
-        WantWorker();
-        break;
-    case INTERNET_STATUS_CONNECTED_TO_SERVER:
-        response_->SetState(kStateConnected);
-        break;
-    case INTERNET_STATUS_REQUEST_SENT:
-        response_->SetState(kStateSent);
-        break;
-    case INTERNET_STATUS_REQUEST_COMPLETE: {
-        const INTERNET_ASYNC_RESULT* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
-        lastResultOk_ = result && length >= sizeof *result && result->dwResult != 0;
-        lastError_ = result && length >= sizeof *result ? result->dwError : 0;
-        WantWorker();
-        if (event_) SetEvent(event_.get());
-        break;
-    }
-    default:
-        break;
+        case INTERNET_STATUS_RESOLVING_NAME:
+            response_->SetState(kStateResolving);
+            break;
+        case INTERNET_STATUS_CONNECTING_TO_SERVER:
+        case INTERNET_STATUS_SENDING_REQUEST:
+            WantWorker();
+            break;
+        case INTERNET_STATUS_CONNECTED_TO_SERVER:
+            response_->SetState(kStateConnected);
+            break;
+        case INTERNET_STATUS_REQUEST_SENT:
+            response_->SetState(kStateSent);
+            break;
+        case INTERNET_STATUS_REQUEST_COMPLETE: {
+            const INTERNET_ASYNC_RESULT* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+            lastResultOk_ = result && length >= sizeof *result && result->dwResult != 0;
+            lastError_ = result && length >= sizeof *result ? result->dwError : 0;
+            WantWorker();
+            if (event_) SetEvent(event_.get());
+            break;
+        }
+        default:
+            break;
     }
 }
 

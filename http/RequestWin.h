@@ -28,8 +28,7 @@ public:
 private:
     RequestWin(const RequestWin& from, const std::string& url, bool keepPostData);
 
-    static void CALLBACK OnInternetStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
-                                          DWORD length);
+    static void CALLBACK OnInternetStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
     static DWORD WINAPI ThreadProc(LPVOID param);
 
     int Open();
@@ -66,10 +65,10 @@ private:
     // closing of each handle that carries it as context: no callback can reach a deleted request.
     std::atomic<long> holds_{0};
     CRITICAL_SECTION lock_;
-    bool finished_ = false;      // callbacks no longer touch the request (under lock_)
-    bool starting_ = false;      // Start has not yet returned from HttpSendRequestA (under lock_)
-    bool workerWanted_ = false;  // a status asked for the worker while starting_ (under lock_)
-    bool workerStarted_ = false; // (under lock_)
+    bool finished_ = false;                  // callbacks no longer touch the request (under lock_)
+    bool starting_ = false;                  // Start has not yet returned from HttpSendRequestA (under lock_)
+    bool workerWanted_ = false;              // a status asked for the worker while starting_ (under lock_)
+    bool workerStarted_ = false;             // (under lock_)
     std::atomic<bool> lastResultOk_{false};  // of the latest asynchronous completion
     std::atomic<DWORD> lastError_{0};        // its error when it failed
 

@@ -18,7 +18,10 @@ void Hand(OvData& sink, const char* data, size_t length)
     if (buffer && length) std::memcpy(buffer, data, length);
 }
 
-void Hand(OvData& sink, const std::string& text) { Hand(sink, text.data(), text.size()); }
+void Hand(OvData& sink, const std::string& text)
+{
+    Hand(sink, text.data(), text.size());
+}
 
 }  // namespace
 
@@ -38,9 +41,15 @@ void Response::Release() const
     if (--refs_ == 0) delete this;
 }
 
-void Response::GetURL(OvData& sink) const { Hand(sink, currentUrl_); }
+void Response::GetURL(OvData& sink) const
+{
+    Hand(sink, currentUrl_);
+}
 
-void Response::GetRequestURL(OvData& sink) const { Hand(sink, requestUrl_); }
+void Response::GetRequestURL(OvData& sink) const
+{
+    Hand(sink, requestUrl_);
+}
 
 const std::string* Response::FindHeader(const char* canonicalName) const
 {
@@ -73,8 +82,8 @@ bool Response::GetCookie(unsigned index, OvData& sink) const
 
 bool Response::SaveToFile(const wchar_t* path) const
 {
-    AutoHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    AutoHandle file(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr));
     if (!file) return false;
     // A full disk must not pass for a saved image.
     bool ok = true;

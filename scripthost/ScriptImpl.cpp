@@ -242,8 +242,7 @@ void VxScriptImpl::TakeError()
 
 // Caller holds the mutex. On code 0, *result holds the converted value (possibly null for a
 // result of a type that does not convert).
-int VxScriptImpl::CallEntry(const char* name, const char* url, const char* text, size_t length,
-                            JsonValue** result)
+int VxScriptImpl::CallEntry(const char* name, const char* url, const char* text, size_t length, JsonValue** result)
 {
     StackTop top(L_);
     EntryCall call = {name, url, text, length, false};
@@ -294,12 +293,12 @@ int VxScriptImpl::GetInteger(const char* name, int defaultValue)
     StackTop top(L_);
     PushHostField(L_, name);
     switch (lua_type(L_, -1)) {
-    case LUA_TNUMBER:
-        return static_cast<int>(lua_tointeger(L_, -1));
-    case LUA_TBOOLEAN:
-        return lua_toboolean(L_, -1) ? 1 : 0;
-    default:
-        return defaultValue;
+        case LUA_TNUMBER:
+            return static_cast<int>(lua_tointeger(L_, -1));
+        case LUA_TBOOLEAN:
+            return lua_toboolean(L_, -1) ? 1 : 0;
+        default:
+            return defaultValue;
     }
 }
 
@@ -359,8 +358,7 @@ void VxScriptImpl::SetHostNil(const char* name)
     SetString(name, nullptr);
 }
 
-int VxScriptImpl::CallTextEntry(const char* name, const char* url, const char* text, size_t length,
-                                JsonValue** result)
+int VxScriptImpl::CallTextEntry(const char* name, const char* url, const char* text, size_t length, JsonValue** result)
 {
     if (IsEmpty(url, 0) || IsEmpty(text, length))
         return kScriptBadArguments;

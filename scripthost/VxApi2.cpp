@@ -390,8 +390,8 @@ int ToUTF8(lua_State* L)
     }
     size_t length = 0;
     const char* text = lua_tolstring(L, 1, &length);
-    unsigned codePage = lua_type(L, 2) == LUA_TNUMBER ? static_cast<unsigned>(lua_tointeger(L, 2))
-                                                      : GetScriptCodePage(L, CP_ACP);
+    unsigned codePage =
+        lua_type(L, 2) == LUA_TNUMBER ? static_cast<unsigned>(lua_tointeger(L, 2)) : GetScriptCodePage(L, CP_ACP);
     return Finish(L, PushUtf8(L, text, length, codePage));
 }
 

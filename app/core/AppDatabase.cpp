@@ -148,8 +148,8 @@ bool SqlStatement::BindText(int index, const std::wstring& text) {
 }
 
 bool SqlStatement::BindText(int index, const std::string& utf8) {
-    return stmt_ && sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT) ==
-                        SQLITE_OK;
+    return stmt_ &&
+           sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT) == SQLITE_OK;
 }
 
 bool SqlStatement::BindInt(int index, int value) {
@@ -157,8 +157,8 @@ bool SqlStatement::BindInt(int index, int value) {
 }
 
 bool SqlStatement::BindBlob(int index, const std::string& bytes) {
-    return stmt_ && sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) ==
-                        SQLITE_OK;
+    return stmt_ &&
+           sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT) == SQLITE_OK;
 }
 
 void SqlStatement::Finalize() {
@@ -188,8 +188,7 @@ bool AppDatabase::Open() {
     if (rc == SQLITE_OK)
         rc = Exec(db_, "SELECT count(*) FROM sqlite_master;");
     if (rc != SQLITE_OK) {
-        Brimholt::Log << "Cannot open " << path << ": " << (db_ ? sqlite3_errmsg(db_) : "out of memory")
-                      << std::endl;
+        Brimholt::Log << "Cannot open " << path << ": " << (db_ ? sqlite3_errmsg(db_) : "out of memory") << std::endl;
         sqlite3_close_v2(db_);
         db_ = nullptr;
         return false;
@@ -237,8 +236,9 @@ bool AppDatabase::Open() {
 // rebuild, so the old table and its rows stay as they were.
 bool AppDatabase::RebuildImageTable() {
     {
-        SqlStatement probe(db_, "SELECT * FROM sqlite_master WHERE tbl_name = 'Image2' and type = 'index' "
-                                "AND sql IS NOT ?;");
+        SqlStatement probe(db_,
+                           "SELECT * FROM sqlite_master WHERE tbl_name = 'Image2' and type = 'index' "
+                           "AND sql IS NOT ?;");
         probe.BindText(1, std::string(kImage2ParentIndexSql));
         SqlRow row;
         if (!probe.Step(row))
@@ -250,8 +250,7 @@ bool AppDatabase::RebuildImageTable() {
     }
     for (const char* sql : kRebuildImage2) {
         if (Exec(db_, sql) != SQLITE_OK) {
-            Brimholt::Log << "Image2 rebuild failed, table kept: " << sqlite3_errmsg(db_) << " in " << sql
-                          << std::endl;
+            Brimholt::Log << "Image2 rebuild failed, table kept: " << sqlite3_errmsg(db_) << " in " << sql << std::endl;
             Exec(db_, "ROLLBACK TO rebuild_image2;");
             Exec(db_, "RELEASE rebuild_image2;");
             return false;

@@ -61,8 +61,7 @@ public:
 // Sync: the stored volume records of a comic into the caller's map.
 class CLoadVols : public VxDBTask {
 public:
-    CLoadVols(const std::string& comicUrl, VolumeRecords* target)
-        : VxDBTask(false), url(comicUrl), records(target) {}
+    CLoadVols(const std::string& comicUrl, VolumeRecords* target) : VxDBTask(false), url(comicUrl), records(target) {}
     void Execute(sqlite3** db) override;
     std::string url;
     VolumeRecords* records;
@@ -71,8 +70,7 @@ public:
 // Posted: stores a comic's volume records (JSON text).
 class CUpdateVols : public VxDBTask {
 public:
-    CUpdateVols(const std::string& comicUrl, const std::string& json)
-        : VxDBTask(true), url(comicUrl), vols(json) {}
+    CUpdateVols(const std::string& comicUrl, const std::string& json) : VxDBTask(true), url(comicUrl), vols(json) {}
     void Execute(sqlite3** db) override;
     std::string url;
     std::string vols;

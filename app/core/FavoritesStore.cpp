@@ -89,9 +89,8 @@ void SortMembers(JsonValue* array) {
             SortMembers(members);
         kept.emplace_back(std::move(name), std::move(member));
     }
-    std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
-        return lstrcmpiW(a.first.c_str(), b.first.c_str()) < 0;
-    });
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const auto& a, const auto& b) { return lstrcmpiW(a.first.c_str(), b.first.c_str()) < 0; });
     for (auto& entry : kept)
         JsonAppendMember(array, std::move(entry.second));
 }

@@ -5,8 +5,7 @@
 
 namespace {
 
-JsonValue* Member(JsonValue* dict, const char* name, int type)
-{
+JsonValue* Member(JsonValue* dict, const char* name, int type) {
     JsonValue* member = nullptr;
     if (getValueType(dict) != 5 || !lookupDictionaryMember(dict, name, &member))
         return nullptr;
@@ -15,8 +14,7 @@ JsonValue* Member(JsonValue* dict, const char* name, int type)
 
 }  // namespace
 
-JsonValue* ParseJsonText(const std::string& text)
-{
+JsonValue* ParseJsonText(const std::string& text) {
     // Length 0 would mean "up to the terminator"; an empty text parses as nothing anyway.
     if (text.empty())
         return nullptr;
@@ -28,24 +26,21 @@ JsonValue* ParseJsonText(const std::string& text)
     return value;
 }
 
-bool JsonSetMember(JsonValue* dict, const char* name, JsonTree member)
-{
+bool JsonSetMember(JsonValue* dict, const char* name, JsonTree member) {
     if (!setDictionaryMember(dict, name, member.get()))
         return false;
     member.release();
     return true;
 }
 
-bool JsonAppendMember(JsonValue* array, JsonTree member)
-{
+bool JsonAppendMember(JsonValue* array, JsonTree member) {
     if (!insertArrayMember(array, -1, member.get()))
         return false;
     member.release();
     return true;
 }
 
-bool JsonGetStringMember(JsonValue* dict, const char* name, std::string& out)
-{
+bool JsonGetStringMember(JsonValue* dict, const char* name, std::string& out) {
     JsonValue* member = Member(dict, name, 3);
     if (!member)
         return false;
@@ -53,15 +48,13 @@ bool JsonGetStringMember(JsonValue* dict, const char* name, std::string& out)
     return true;
 }
 
-std::string JsonStringMember(JsonValue* dict, const char* name)
-{
+std::string JsonStringMember(JsonValue* dict, const char* name) {
     std::string text;
     JsonGetStringMember(dict, name, text);
     return text;
 }
 
-bool JsonGetBooleanMember(JsonValue* dict, const char* name, bool& out)
-{
+bool JsonGetBooleanMember(JsonValue* dict, const char* name, bool& out) {
     JsonValue* member = Member(dict, name, 1);
     if (!member)
         return false;
@@ -69,8 +62,7 @@ bool JsonGetBooleanMember(JsonValue* dict, const char* name, bool& out)
     return true;
 }
 
-bool JsonGetNumberMember(JsonValue* dict, const char* name, int& out)
-{
+bool JsonGetNumberMember(JsonValue* dict, const char* name, int& out) {
     JsonValue* member = Member(dict, name, 2);
     if (!member)
         return false;
@@ -78,8 +70,7 @@ bool JsonGetNumberMember(JsonValue* dict, const char* name, int& out)
     return true;
 }
 
-bool JsonGetArrayValue(JsonValue* dict, const char* name, JsonValue*& out)
-{
+bool JsonGetArrayValue(JsonValue* dict, const char* name, JsonValue*& out) {
     JsonValue* member = Member(dict, name, 4);
     if (!member)
         return false;
@@ -87,8 +78,7 @@ bool JsonGetArrayValue(JsonValue* dict, const char* name, JsonValue*& out)
     return true;
 }
 
-bool JsonGetArrayMember(JsonValue* array, int index, JsonValue*& out)
-{
+bool JsonGetArrayMember(JsonValue* array, int index, JsonValue*& out) {
     if (getValueType(array) != 4)
         return false;
     unsigned size = getArraySize(array);

@@ -18,11 +18,10 @@ namespace {
 const size_t kMaxLanguageFile = 8 * 1024 * 1024;
 
 // Wine's user32 has no standard button strings (800-810), so the built-in languages carry their own.
-const wchar_t* const kEnglishButtons[11] = {L"OK", L"Cancel", L"&Abort", L"&Retry", L"&Ignore", L"&Yes",
-                                            L"&No", L"&Close", L"Help", L"&Try Again", L"&Continue"};
-const wchar_t* const kChineseButtons[11] = {L"确定",     L"取消",     L"中止(&A)", L"重试(&R)",
-                                            L"忽略(&I)", L"是(&Y)",   L"否(&N)",   L"关闭(&C)",
-                                            L"帮助",     L"重试(&T)", L"继续(&C)"};
+const wchar_t* const kEnglishButtons[11] = {L"OK",  L"Cancel", L"&Abort", L"&Retry",     L"&Ignore",  L"&Yes",
+                                            L"&No", L"&Close", L"Help",   L"&Try Again", L"&Continue"};
+const wchar_t* const kChineseButtons[11] = {L"确定",   L"取消",     L"中止(&A)", L"重试(&R)", L"忽略(&I)", L"是(&Y)",
+                                            L"否(&N)", L"关闭(&C)", L"帮助",     L"重试(&T)", L"继续(&C)"};
 
 bool IsBlank(wchar_t c) {
     return c == 0 || std::iswspace(c);
@@ -202,7 +201,8 @@ std::wstring LanguageTranslator::Lookup(const std::wstring& section, const std::
     return std::wstring();
 }
 
-std::wstring LanguageTranslator::Text(const std::wstring& section, const std::wstring& key, const TextVars& vars) const {
+std::wstring LanguageTranslator::Text(const std::wstring& section, const std::wstring& key,
+                                      const TextVars& vars) const {
     std::wstring text = Lookup(section, key);
     if (text.empty())
         return key;

@@ -179,8 +179,7 @@ void CParseContext::PrepareRequest(Orvane::OvRequest* request) {
         request->SetHeader("Cookie", cookies.c_str());
 }
 
-int CParseContext::StartPageRequest(const std::string& address, Orvane::OvRequest::Client& client,
-                                    bool systemProxy) {
+int CParseContext::StartPageRequest(const std::string& address, Orvane::OvRequest::Client& client, bool systemProxy) {
     Orvane::OvRequest* request = Orvane::OvRequest::CreateInstance(address.c_str(), client, nullptr);
     if (systemProxy) {
         std::string system = GetIEProxyForUrl(address.c_str());
@@ -299,8 +298,8 @@ bool CParseContext::ParseVolumes(JsonValue*& result) {
 
 bool CParseContext::ParseImages(JsonValue*& result, const std::string& volumeUrl, Vellix::NotifyCallback* observer) {
     std::string json;
-    int code = RunEntry(
-        [&](Vellix::MemObject* sink) { return script->ParseImages(sink, volumeUrl.c_str(), observer); }, json);
+    int code =
+        RunEntry([&](Vellix::MemObject* sink) { return script->ParseImages(sink, volumeUrl.c_str(), observer); }, json);
     return code == Vellix::kScriptOk && TakeList(json, result);
 }
 

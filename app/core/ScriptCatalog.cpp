@@ -18,8 +18,7 @@ namespace {
 
 std::atomic<int> g_entryPosition{-1};
 
-std::string AsciiLower(std::string text)
-{
+std::string AsciiLower(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');

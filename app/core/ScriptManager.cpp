@@ -14,8 +14,7 @@ namespace {
 using Orvane::kStateComplete;
 
 // The proxy of the settings for a site whose domain the user sends through it.
-void ApplySiteProxy(AppContext& context, const std::string& host, Vellix::Script* script)
-{
+void ApplySiteProxy(AppContext& context, const std::string& host, Vellix::Script* script) {
     SiteInfo site;
     if (context.Catalog().FindSite(host, site) && context.Database().IsProxyDomain(site.name.c_str()))
         context.Database().ApplyProxy(script);

@@ -41,8 +41,8 @@ voidpf Win32OpenFile(voidpf, const char* filename, int mode) {
     } else {
         return nullptr;
     }
-    AutoHandle handle(CreateFileW(ToWideCStr(filename, CP_UTF8).c_str(), access, share, nullptr, disposition,
-                                  attributes, nullptr));
+    AutoHandle handle(
+        CreateFileW(ToWideCStr(filename, CP_UTF8).c_str(), access, share, nullptr, disposition, attributes, nullptr));
     if (!handle) {
         Brimholt::Log << "Cannot open " << filename << ": " << GetLastError() << std::endl;
         return nullptr;

@@ -43,7 +43,10 @@ bool StartsWithNoCase(const std::u16string& s, const char* prefix) {
 std::wstring PercentDecoded(const std::wstring& s) {
   std::string bytes = Utf16To8(reinterpret_cast<const char16_t*>(s.data()), s.size()), out;
   auto hex = [](char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
   };
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] == '%' && i + 2 < bytes.size() && hex(bytes[i + 1]) >= 0 && hex(bytes[i + 2]) >= 0) {
@@ -206,12 +209,24 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_KEYDOWN:
       switch (wp) {
-        case VK_UP: SetScroll(scrollY_ - kLinePx); return 0;
-        case VK_DOWN: SetScroll(scrollY_ + kLinePx); return 0;
-        case VK_PRIOR: SetScroll(scrollY_ - ViewHeight()); return 0;
-        case VK_NEXT: SetScroll(scrollY_ + ViewHeight()); return 0;
-        case VK_HOME: SetScroll(0); return 0;
-        case VK_END: SetScroll(contentH_); return 0;
+        case VK_UP:
+          SetScroll(scrollY_ - kLinePx);
+          return 0;
+        case VK_DOWN:
+          SetScroll(scrollY_ + kLinePx);
+          return 0;
+        case VK_PRIOR:
+          SetScroll(scrollY_ - ViewHeight());
+          return 0;
+        case VK_NEXT:
+          SetScroll(scrollY_ + ViewHeight());
+          return 0;
+        case VK_HOME:
+          SetScroll(0);
+          return 0;
+        case VK_END:
+          SetScroll(contentH_);
+          return 0;
       }
       break;
   }
@@ -342,13 +357,28 @@ void EngineWindow::OnVScroll(int code) {
   si.fMask = SIF_ALL;
   GetScrollInfo(hwnd_, SB_VERT, &si);
   switch (code) {
-    case SB_LINEUP: SetScroll(scrollY_ - kLinePx); break;
-    case SB_LINEDOWN: SetScroll(scrollY_ + kLinePx); break;
-    case SB_PAGEUP: SetScroll(scrollY_ - ViewHeight()); break;
-    case SB_PAGEDOWN: SetScroll(scrollY_ + ViewHeight()); break;
-    case SB_THUMBTRACK: case SB_THUMBPOSITION: SetScroll(si.nTrackPos); break;
-    case SB_TOP: SetScroll(0); break;
-    case SB_BOTTOM: SetScroll(contentH_); break;
+    case SB_LINEUP:
+      SetScroll(scrollY_ - kLinePx);
+      break;
+    case SB_LINEDOWN:
+      SetScroll(scrollY_ + kLinePx);
+      break;
+    case SB_PAGEUP:
+      SetScroll(scrollY_ - ViewHeight());
+      break;
+    case SB_PAGEDOWN:
+      SetScroll(scrollY_ + ViewHeight());
+      break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION:
+      SetScroll(si.nTrackPos);
+      break;
+    case SB_TOP:
+      SetScroll(0);
+      break;
+    case SB_BOTTOM:
+      SetScroll(contentH_);
+      break;
   }
 }
 
@@ -358,8 +388,10 @@ void EngineWindow::ScrollToView(Element* e, unsigned flags) {
   if (!doc_->ElementBox(e, r)) return;
   int view = ViewHeight();
   int y = scrollY_;
-  if ((flags & HL_SCROLL_TO_TOP) || r.y < y) y = r.y;
-  else if (r.y + r.h > y + view) y = std::min(r.y, r.y + r.h - view);
+  if ((flags & HL_SCROLL_TO_TOP) || r.y < y)
+    y = r.y;
+  else if (r.y + r.h > y + view)
+    y = std::min(r.y, r.y + r.h - view);
   SetScroll(y);
 }
 

@@ -71,8 +71,11 @@ TEST_F(DatabaseTest, ANewFileGetsTheWholeSchemaAndTheCacheItsDefaults) {
         const char* key;
         std::wstring value;
     } defaults[] = {
-        {"AutoPacking", L"0"}, {"DownloadFolder", folder + L"Download\\"}, {"FavoriteFolder", folder.path()},
-        {"Proxy", L""},        {"RenameType", L"1"},
+        {"AutoPacking", L"0"},
+        {"DownloadFolder", folder + L"Download\\"},
+        {"FavoriteFolder", folder.path()},
+        {"Proxy", L""},
+        {"RenameType", L"1"},
     };
     for (const auto& d : defaults)
         EXPECT_EQ(db.GetConfig(d.key), ToNarrow(d.value, CP_UTF8)) << d.key;
@@ -242,8 +245,9 @@ TEST_F(DatabaseTest, CloseReleasesTheFile) {
 
 // A change is in the file while the database is still open: a crash keeps it.
 TEST_F(DatabaseTest, CachedKeysChangeInMemoryAndInTheTable) {
-    ASSERT_TRUE(ExecSql(File(), "CREATE TABLE Config2(key TEXT PRIMARY KEY, value TEXT);"
-                                "INSERT INTO Config2 VALUES('Proxy', '10.0.0.1:8080');"));
+    ASSERT_TRUE(ExecSql(File(),
+                        "CREATE TABLE Config2(key TEXT PRIMARY KEY, value TEXT);"
+                        "INSERT INTO Config2 VALUES('Proxy', '10.0.0.1:8080');"));
     AppDatabase db;
     ASSERT_TRUE(db.Open());
     db.SetConfig("Proxy", "");
@@ -257,8 +261,7 @@ TEST_F(DatabaseTest, CachedKeysChangeInMemoryAndInTheTable) {
     EXPECT_EQ(Rows("SELECT value FROM Config2 WHERE key='Proxy'"), R"([["10.0.0.2:3128"]])");
     db.SetConfig("Proxy", "");
     db.Close();
-    EXPECT_EQ(Rows("SELECT value FROM Config2 WHERE key IN ('Proxy', 'RenameType') ORDER BY key"),
-              R"([[""], ["3"]])");
+    EXPECT_EQ(Rows("SELECT value FROM Config2 WHERE key IN ('Proxy', 'RenameType') ORDER BY key"), R"([[""], ["3"]])");
 }
 
 TEST_F(DatabaseTest, OtherKeysAreStoredByTheWorkerAndReadFromTheTable) {
@@ -280,9 +283,17 @@ TEST_F(DatabaseTest, IntegerSettingsReadLikeTheCLibraryButClamped) {
         const char* text;
         int value;
     } cases[] = {
-        {"12abc", 12},      {"abc", 0},           {"  -7", -7},          {"+5", 5},
-        {"\t42\n", 42},     {"0x10", 0},          {"-", 0},              {"2147483647", INT_MAX},
-        {"2147483648", INT_MAX}, {"99999999999999999999", INT_MAX}, {"-2147483648", INT_MIN},
+        {"12abc", 12},
+        {"abc", 0},
+        {"  -7", -7},
+        {"+5", 5},
+        {"\t42\n", 42},
+        {"0x10", 0},
+        {"-", 0},
+        {"2147483647", INT_MAX},
+        {"2147483648", INT_MAX},
+        {"99999999999999999999", INT_MAX},
+        {"-2147483648", INT_MIN},
         {"-99999999999", INT_MIN},
     };
     for (const Case& c : cases)

@@ -160,7 +160,7 @@ TEST_F(DbJobsTest, ProxyDomainsAreStoredAndRemoved) {
     EXPECT_FALSE(db.IsProxyDomain("a.example"));
     db.SetProxyDomain("a.example", true);
     db.SetProxyDomain("b.example", true);
-    db.SetProxyDomain("a.example", true);  // stored once
+    db.SetProxyDomain("a.example", true);   // stored once
     db.SetProxyDomain("c.example", false);  // not stored: nothing changes
     EXPECT_TRUE(db.IsProxyDomain("a.example"));
     EXPECT_FALSE(db.IsProxyDomain("A.EXAMPLE"));
@@ -224,8 +224,9 @@ TEST_F(DbJobsTest, RowsAnswerByNameWithDefaultsOnlyForAbsentColumns) {
     struct RowJob : VxDBTask {
         RowJob() : VxDBTask(false) {}
         void Execute(sqlite3** db) override {
-            SqlStatement sql(*db, "SELECT 'a' || char(0) || 'b' AS zero, NULL AS missing, 42 AS number, "
-                                  "CAST(x'e69cac' AS TEXT) AS wide, ?1 AS bound");
+            SqlStatement sql(*db,
+                             "SELECT 'a' || char(0) || 'b' AS zero, NULL AS missing, 42 AS number, "
+                             "CAST(x'e69cac' AS TEXT) AS wide, ?1 AS bound");
             sql.BindText(1, std::wstring(L"\u672c!"));
             SqlRow row;
             if (!sql.Step(row))

@@ -17,7 +17,8 @@ TEST_F(DebugTest, WithoutTheFileEverythingIsOff) {
     WriteBytes(folder + L"script.lua", "-- exists");
     DebugSettings settings;
     EXPECT_TRUE(settings.path.empty());
-    EXPECT_FALSE(settings.present || settings.Package || settings.SaveCloud || settings.SaveContext || settings.SysProxy);
+    EXPECT_FALSE(settings.present || settings.Package || settings.SaveCloud || settings.SaveContext ||
+                 settings.SysProxy);
     EXPECT_EQ(settings.thread.get(), nullptr);
     EXPECT_EQ(settings.threadId, 0u);
     EXPECT_FALSE(Exists(folder + L"Save"));
@@ -127,7 +128,8 @@ TEST_F(DebugTest, TheWriterRunsJobsInOrderAndIsAwaitedAtTheEnd) {
         DebugSettings settings;
         // Posted at once: the thread's queue exists before the constructor returns.
         for (int i = 0; i < 50; ++i)
-            ASSERT_TRUE(settings.Post(new AsyncWriteFile(L"order.txt", std::make_shared<std::string>(std::to_string(i)))));
+            ASSERT_TRUE(
+                settings.Post(new AsyncWriteFile(L"order.txt", std::make_shared<std::string>(std::to_string(i)))));
         ASSERT_TRUE(settings.Post(new AsyncWriteFile(L"empty.txt", std::make_shared<std::string>())));
         ASSERT_TRUE(settings.Post(new AsyncWriteFile(L"..\\escape.ctx", std::make_shared<std::string>("ctx"))));
         ASSERT_TRUE(settings.Post(new AsyncWriteFile(L"a/b:c.ctx", std::make_shared<std::string>("ctx"))));

@@ -135,7 +135,10 @@ TEST_F(DownloaderTest, CommitDropsDuplicatesAndStoresRows) {
     Task("Harbor", L"B", "http://t/b", {missing})->SetOption("Proxy", "ignored");
     Task("Harbor", L"A again", "http://t/a", {missing});
     Task("Harbor", L"B again", "http://t/b", {missing});
-    Task("\xE6\x9C\x88", L"\x7B2C" L"1\x5377", "http://t/c", {});
+    Task("\xE6\x9C\x88",
+         L"\x7B2C"
+         L"1\x5377",
+         "http://t/c", {});
     windows().Clear();
     downloader->Commit();
     ASSERT_EQ(downloader->Tasks().size(), 3u);
@@ -144,19 +147,20 @@ TEST_F(DownloaderTest, CommitDropsDuplicatesAndStoresRows) {
     EXPECT_EQ(b, a + 1);
     EXPECT_EQ(c, a + 2);
     EXPECT_TRUE(Record(1).proxy);
-    EXPECT_EQ(Record(2).name, L"\x6708 \x7B2C" L"1\x5377");
+    EXPECT_EQ(Record(2).name,
+              L"\x6708 \x7B2C"
+              L"1\x5377");
     PumpUntil([&] { return Count("add") == 1 && Count("notify 0") == 1; });
     EXPECT_EQ(windows().events.front(), "add " + std::to_string(b) + "," + std::to_string(c));
     EXPECT_TRUE(windows().boxes.empty());
 
     std::string dl = ToNarrow(downloads, CP_UTF8);
     EXPECT_EQ(Rows("SELECT rowid, url, Name, Cookie, Path, Headers, Proxy FROM Task2 ORDER BY rowid"),
-              "[[" + std::to_string(a) + ", \"http://t/a\", \"Harbor A\", \"" + session + "\", \"" +
-                  J(dl) + "Harbor_A\\\\\", \"X-One: 1\", 0], [" + std::to_string(b) +
-                  ", \"http://t/b\", \"Harbor B\", \"" + session + "\", \"" + J(dl) +
-                  "Harbor_B\\\\\", \"\", 1], [" + std::to_string(c) +
-                  ", \"http://t/c\", \"\\u6708 \\u7b2c1\\u5377\", \"" +
-                  session + "\", \"" + J(dl) + "\\u6708_\\u7b2c1\\u5377\\\\\", \"\", 0]]");
+              "[[" + std::to_string(a) + ", \"http://t/a\", \"Harbor A\", \"" + session + "\", \"" + J(dl) +
+                  "Harbor_A\\\\\", \"X-One: 1\", 0], [" + std::to_string(b) + ", \"http://t/b\", \"Harbor B\", \"" +
+                  session + "\", \"" + J(dl) + "Harbor_B\\\\\", \"\", 1], [" + std::to_string(c) +
+                  ", \"http://t/c\", \"\\u6708 \\u7b2c1\\u5377\", \"" + session + "\", \"" + J(dl) +
+                  "\\u6708_\\u7b2c1\\u5377\\\\\", \"\", 0]]");
     EXPECT_EQ(Rows("SELECT url, ref, target, parent FROM Image2 ORDER BY rowid"),
               "[[\"" + missing + "\", \"" + ComicPage() + "\", \"0001\", " + std::to_string(a) + "], [\"" + missing +
                   "?2\", \"" + ComicPage() + "\", \"0002\", " + std::to_string(a) + "], [\"" + missing + "\", \"" +
@@ -209,9 +213,9 @@ TEST_F(DownloaderTest, StoredTasksLoadWithTheirCounts) {
 
 TEST_F(DownloaderTest, FiveSlotsRunATaskToItsEnd) {
     Service().Control("fail", {{"path", "/img/harbor/*"}, {"delay_ms", "600"}});
-    const std::vector<std::string> pages = {
-        "harbor/vol-1/1.jpg", "harbor/vol-1/2.png", "harbor/vol-1/3.gif", "harbor/vol-2/1.png", "harbor/vol-2/2.webp",
-        "harbor/vol-2/3.jpg", "harbor/vol-2/4.png", "harbor/vol-3/1.jpg", "harbor/vol-3/2.gif"};
+    const std::vector<std::string> pages = {"harbor/vol-1/1.jpg", "harbor/vol-1/2.png",  "harbor/vol-1/3.gif",
+                                            "harbor/vol-2/1.png", "harbor/vol-2/2.webp", "harbor/vol-2/3.jpg",
+                                            "harbor/vol-2/4.png", "harbor/vol-3/1.jpg",  "harbor/vol-3/2.gif"};
     std::vector<std::string> urls;
     for (const std::string& page : pages)
         urls.push_back(Img(page));
@@ -281,7 +285,6 @@ TEST_F(DownloaderTest, FiveSlotsRunATaskToItsEnd) {
     EXPECT_EQ(Rows("SELECT ext, status FROM Image2 WHERE parent=" + b), "[[\"\", 3], [\"\", 3], [\"\", 3]]");
     EXPECT_EQ(Rows("SELECT Status FROM Task2 ORDER BY rowid"), "[[2], [2]]");
     EXPECT_EQ(FilesUnder(downloads).size(), pages.size());
-
 }
 
 // Each held request's completion comes after its slot was emptied and given another image (the
@@ -414,9 +417,9 @@ TEST_F(DownloaderTest, RemovedTasksLeaveTheirSlotsAndIgnoreTheirCompletions) {
     ASSERT_TRUE(windows().WaitFinished(*downloader));
     ASSERT_TRUE(PumpUntil([&] { return windows().completions.size() == 3; }, 10000));
     PumpPending();
-    EXPECT_EQ(Rows("SELECT parent, status FROM Image2 ORDER BY rowid"),
-              "[[" + std::to_string(gone) + ", null], [" + std::to_string(gone) + ", null], [" + std::to_string(kept) +
-                  ", 2]]");
+    EXPECT_EQ(Rows("SELECT parent, status FROM Image2 ORDER BY rowid"), "[[" + std::to_string(gone) + ", null], [" +
+                                                                            std::to_string(gone) + ", null], [" +
+                                                                            std::to_string(kept) + ", 2]]");
 }
 
 TEST_F(DownloaderTest, FileNamesOfEachRenameTypeAndExtensions) {
@@ -483,17 +486,16 @@ TEST_F(DownloaderTest, FailedSavesLeaveNoFile) {
     EXPECT_EQ(Record(1).failed, 1);
     EXPECT_EQ(Record(2).failed, 1);
     EXPECT_EQ(FilesUnder(downloads), std::vector<std::wstring>{});
-    EXPECT_EQ(Rows("SELECT ext, status FROM Image2 ORDER BY rowid"),
-              "[[\"\", 3], [\".jpg\", 3], [\".jpg\", 3]]");
+    EXPECT_EQ(Rows("SELECT ext, status FROM Image2 ORDER BY rowid"), "[[\"\", 3], [\".jpg\", 3], [\".jpg\", 3]]");
 
     std::string log = Join(capture.Take(), "\n");
     std::string lost = ToNarrow(downloads, CP_UTF8) + "Harbor_Lost folder\\0001.jpg.";
     std::string taken = ToNarrow(downloads, CP_UTF8) + "Harbor_Taken\\0001.jpg";
     EXPECT_NE(log.find("Image not saved: SaveToFile " + lost), std::string::npos) << log;
     EXPECT_NE(log.find(".part failed, error " + std::to_string(ERROR_PATH_NOT_FOUND)), std::string::npos) << log;
-    EXPECT_NE(log.find("Image not saved: MoveFileExW to " + taken + " failed, error " +
-                       std::to_string(ERROR_ACCESS_DENIED)),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("Image not saved: MoveFileExW to " + taken + " failed, error " + std::to_string(ERROR_ACCESS_DENIED)),
+        std::string::npos)
         << log;
 }
 

@@ -79,7 +79,12 @@ std::string LocalScript(bool wantsProxy, bool hook) {
 std::string Text(JsonValue* value) {
     std::string text;
     jsonSerialize(
-        value, [](const char* chunk, void* user) { static_cast<std::string*>(user)->append(chunk); return 0; }, &text);
+        value,
+        [](const char* chunk, void* user) {
+            static_cast<std::string*>(user)->append(chunk);
+            return 0;
+        },
+        &text);
     return text;
 }
 
@@ -131,9 +136,15 @@ TEST_F(ParseContextTest, GetFieldAndIsFinished) {
         bool got;
         std::string text;
     } cases[] = {
-        {-1, false, ""}, {0, true, "http://example.test/stat"}, {1, true, parse->page}, {2, true, "Name"},
+        {-1, false, ""},
+        {0, true, "http://example.test/stat"},
+        {1, true, parse->page},
+        {2, true, "Name"},
         {3, false, ""},  // empty
-        {4, true, "http://example.test/c.jpg"}, {5, true, "Intro"}, {6, true, "Cat"}, {7, false, ""},
+        {4, true, "http://example.test/c.jpg"},
+        {5, true, "Intro"},
+        {6, true, "Cat"},
+        {7, false, ""},
         {INT_MIN, false, ""},
     };
     for (const Case& c : cases) {
@@ -424,14 +435,16 @@ TEST_F(ParseContextTest, StatisticsOncePerAddressAndRun) {
         const char* info;
         bool shared;
     } cases[] = {
-        {"http://example.test/1", R"({"type": "index", "name": "One", "author": "Au", "intro": "In", "finished": true})", true},
+        {"http://example.test/1",
+         R"({"type": "index", "name": "One", "author": "Au", "intro": "In", "finished": true})", true},
         {"http://example.test/1", R"({"type": "index", "name": "One again"})", true},  // reported already
-        {"http://example.test/2", R"({"type": "volume", "name": "Two"})", true},      // marked, not sent
+        {"http://example.test/2", R"({"type": "volume", "name": "Two"})", true},       // marked, not sent
         {"http://example.test/2", R"({"type": "index", "name": "Two"})", true},
         {"http://example.test/3", R"({"name": "Three"})", true},
-        {"http://example.test/4", R"({"type": "index", "name": "Four"})", false},      // not the service's script
-        {"http://example.test/5", R"({"type": "index", "stat": "http://example.test/s5", "name": "Five", "finished": 1})", true},
-        {"http://example.test/6", R"({"type": "index", "finished": false})", true},    // no name
+        {"http://example.test/4", R"({"type": "index", "name": "Four"})", false},  // not the service's script
+        {"http://example.test/5",
+         R"({"type": "index", "stat": "http://example.test/s5", "name": "Five", "finished": 1})", true},
+        {"http://example.test/6", R"({"type": "index", "finished": false})", true},  // no name
         {"http://example.test/7", R"({"type": "index", "name": "Seven", "finished": false})", true},
     };
     for (const Case& c : cases) {
@@ -441,19 +454,18 @@ TEST_F(ParseContextTest, StatisticsOncePerAddressAndRun) {
         parse.shared = c.shared;
         parse.ReportStatistics();
     }
-    EXPECT_EQ(Stats(3), (std::vector<std::string>{
-                            "author=Au&finished=1&intro=In&name=One&url=http://example.test/1",
-                            "finished=2&name=Seven&url=http://example.test/7",
-                            "name=Five&url=http://example.test/s5"}));
+    EXPECT_EQ(Stats(3), (std::vector<std::string>{"author=Au&finished=1&intro=In&name=One&url=http://example.test/1",
+                                                  "finished=2&name=Seven&url=http://example.test/7",
+                                                  "name=Five&url=http://example.test/s5"}));
     // A form sent after all the others: once it is in, any other would be too.
     CParseContext marker;
     marker.url = "http://example.test/marker";
     marker.info = ParseJsonText(R"({"type": "index", "name": "Marker"})");
     marker.ReportStatistics();
-    EXPECT_EQ(Stats(4), (std::vector<std::string>{
-                            "author=Au&finished=1&intro=In&name=One&url=http://example.test/1",
-                            "finished=2&name=Seven&url=http://example.test/7",
-                            "name=Five&url=http://example.test/s5", "name=Marker&url=http://example.test/marker"}))
+    EXPECT_EQ(Stats(4), (std::vector<std::string>{"author=Au&finished=1&intro=In&name=One&url=http://example.test/1",
+                                                  "finished=2&name=Seven&url=http://example.test/7",
+                                                  "name=Five&url=http://example.test/s5",
+                                                  "name=Marker&url=http://example.test/marker"}))
         << "nothing more arrives";
     EXPECT_FALSE(context->MarkReported("http://example.test/6")) << "an address without a name is marked too";
     EXPECT_TRUE(context->MarkReported("http://example.test/4"));

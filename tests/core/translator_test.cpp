@@ -84,8 +84,9 @@ TEST(LanguageFormat, LinesSectionsAndEntries) {
 }
 
 TEST_F(TranslatorTest, ExternalTextsFallBackToBuiltInPerKey) {
-    WriteLanguage(L"xx.ini", "[Global]\nLanguage=Testish\n[Messages]\nOpenDBFailed=No database!\n"
-                             "[GeneralPage]\n1250=Tray it\n[Own]\nHello=Hi %BR%%WHO%\nBR=own break\n");
+    WriteLanguage(L"xx.ini",
+                  "[Global]\nLanguage=Testish\n[Messages]\nOpenDBFailed=No database!\n"
+                  "[GeneralPage]\n1250=Tray it\n[Own]\nHello=Hi %BR%%WHO%\nBR=own break\n");
     LanguageTranslator tr;
     ASSERT_TRUE(tr.LoadLanguageFile("xx"));
 
@@ -95,9 +96,9 @@ TEST_F(TranslatorTest, ExternalTextsFallBackToBuiltInPerKey) {
         const wchar_t* lookup;
     } cases[] = {
         {L"Messages", L"OpenDBFailed", L"No database!"},  // external wins
-        {L"Global", L"Name", L"Vellix"},                 // only built in
+        {L"Global", L"Name", L"Vellix"},                  // only built in
         {L"Global", L"Language", L"Testish"},
-        {L"Messages", L"NoSuchKey", L""},                // in neither
+        {L"Messages", L"NoSuchKey", L""},  // in neither
         {L"NoSuchSection", L"Caption", L""},
     };
     for (const Case& c : cases)
@@ -174,13 +175,11 @@ TEST_F(TranslatorTest, LoadLanguageFileAcceptsOnlyCodesOfExistingFiles) {
         bool loaded;
         const char* current;
     } cases[] = {
-        {"xx", false, "en"},       // no such file: nothing changes
-        {"DE", true, "de"},        // upper case is lowered
-        {"..\\evil", false, "en"}, // a code that would leave the folder
-        {"../evil", false, "en"},
-        {"de.ini", false, "en"},
-        {"", false, "en"},
-        {"dir", false, "en"},      // a folder is no file
+        {"xx", false, "en"},        // no such file: nothing changes
+        {"DE", true, "de"},         // upper case is lowered
+        {"..\\evil", false, "en"},  // a code that would leave the folder
+        {"../evil", false, "en"},  {"de.ini", false, "en"},
+        {"", false, "en"},         {"dir", false, "en"},  // a folder is no file
     };
     for (const Case& c : cases) {
         LanguageTranslator tr;
@@ -192,8 +191,8 @@ TEST_F(TranslatorTest, LoadLanguageFileAcceptsOnlyCodesOfExistingFiles) {
 
 TEST_F(TranslatorTest, AFileThatCannotBeReadLeavesTheTableEmptyAndTheCodeChanged) {
     WriteLanguage(L"locked.ini", "[Global]\nName=Locked\n");
-    HANDLE hold = CreateFileW((folder + L"Languages\\locked.ini").c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE hold =
+        CreateFileW((folder + L"Languages\\locked.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
     LanguageTranslator tr;
     ASSERT_TRUE(tr.LoadLanguageFile("xx") == false);
@@ -258,7 +257,7 @@ TEST_F(TranslatorTest, ConstructionPicksTheUsersInterfaceLanguage) {
 TEST_F(TranslatorTest, ListLanguagesNamesEachFileByItsGlobalLanguage) {
     WriteLanguage(L"DE.ini", "[Global]\r\nLanguage=Deutsch\r\n");
     WriteLanguage(L"ja.ini", Utf16File(L"[Global]\r\nLanguage=\u65E5\u672C\u8A9E\r\n"));
-    WriteLanguage(L"fr.ini", "[Global]\r\nLanguage=\r\n");       // empty name: not listed
+    WriteLanguage(L"fr.ini", "[Global]\r\nLanguage=\r\n");          // empty name: not listed
     WriteLanguage(L"en.ini", "[Global]\r\nLanguage=English2\r\n");  // the built-in code: not listed
     CreateDirectoryW((folder + L"Languages\\dir.ini").c_str(), nullptr);
     LanguageTranslator tr;
@@ -373,8 +372,8 @@ TEST_F(TranslatorTest, AskYesNoAsksWithTheProgramNameAndNoAsDefault) {
 
 TEST(DefaultControlTexts, StandardButtonsHaveTextsEvenWithoutUser32Strings) {
     LanguageTranslator tr;
-    const wchar_t* expected[11] = {L"OK", L"Cancel", L"&Abort", L"&Retry", L"&Ignore", L"&Yes",
-                                   L"&No", L"&Close", L"Help", L"&Try Again", L"&Continue"};
+    const wchar_t* expected[11] = {L"OK",  L"Cancel", L"&Abort", L"&Retry",     L"&Ignore",  L"&Yes",
+                                   L"&No", L"&Close", L"Help",   L"&Try Again", L"&Continue"};
     for (int id = 1; id <= 11; ++id) {
         wchar_t system[64] = L"";
         if (LoadStringW(GetModuleHandleW(L"user32.dll"), 799 + id, system, 64) > 0)

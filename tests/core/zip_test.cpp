@@ -95,8 +95,8 @@ protected:
         std::wstring folder = downloads + L"task" + std::to_wstring(rowid) + L"\\";
         CreateDirectoryW(folder.c_str(), nullptr);
         std::string sql = "INSERT INTO Task2(rowid, url, Name, Path, Status) VALUES(" + std::to_string(rowid) +
-                          ", 'http://t/" + std::to_string(rowid) + "', '" + name + "', '" +
-                          ToNarrow(folder, CP_UTF8) + "', 2);";
+                          ", 'http://t/" + std::to_string(rowid) + "', '" + name + "', '" + ToNarrow(folder, CP_UTF8) +
+                          "', 2);";
         for (const auto& image : images) {
             size_t dot = image.first.rfind('.');
             sql += "INSERT INTO Image2(url, target, ext, status, parent) VALUES('http://i/x', '" +
@@ -123,9 +123,7 @@ protected:
         PumpPending();
     }
 
-    std::string Entries(const std::wstring& archive) {
-        return CoreTool({"zip", vxtest::UnixPath(archive)});
-    }
+    std::string Entries(const std::wstring& archive) { return CoreTool({"zip", vxtest::UnixPath(archive)}); }
 
     // At the last progress: the archive as another reader finds it then, and whether a part
     // file is still there.
@@ -163,8 +161,8 @@ TEST_F(ZipTest, EveryImageBecomesADeflatedEntryInRowOrder) {
     std::string entry = R"(, "date": [1980, 0, 0, 0, 0, 0], "extra": 0, "comment": "", "attr": 0})";
     EXPECT_EQ(Entries(downloads + L"Vol 1.zip"),
               R"({"bad": null, "comment": "", "entries": [)"
-              R"({"name": "003.jpg", "method": 8, "flags": 2, "crc": )" + std::to_string(Crc(big)) +
-                  R"(, "size": 204800)" + entry + ", " +
+              R"({"name": "003.jpg", "method": 8, "flags": 2, "crc": )" +
+                  std::to_string(Crc(big)) + R"(, "size": 204800)" + entry + ", " +
                   R"({"name": "001.png", "method": 8, "flags": 2, "crc": )" + std::to_string(Crc(small)) +
                   R"(, "size": 3000)" + entry + ", " +
                   R"({"name": "\u9875 2.gif", "method": 8, "flags": 2, "crc": 0, "size": 0)" + entry + "]}");
@@ -226,7 +224,8 @@ TEST_F(ZipTest, AFailedArchiveIsReportedAndTheProgressStillEnds) {
     EXPECT_FALSE(partAtEnd);
     EXPECT_FALSE(Exists(downloads + L"Vol 5.zip.part"));
     ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
-    std::wstring expected = g_env->ctx->Translator().Text(L"Messages", L"ZipFailed", {{L"FILE", downloads + L"Vol 5.zip"}});
+    std::wstring expected =
+        g_env->ctx->Translator().Text(L"Messages", L"ZipFailed", {{L"FILE", downloads + L"Vol 5.zip"}});
     EXPECT_EQ(windows().boxes, std::vector<std::wstring>{expected});
     EXPECT_NE(expected.find(downloads + L"Vol 5.zip"), std::wstring::npos);
 

@@ -30,13 +30,12 @@ const DWORD kWaitMs = 30000;  // a completion that has not come by then counts a
 class Probe : public OvRequest::Client {
 public:
     Probe() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Probe()
-    {
-        if (response_) response_->Release();
+    ~Probe() {
+        if (response_)
+            response_->Release();
         CloseHandle(done_);
     }
-    void OnResponse(const OvResponse& response) override
-    {
+    void OnResponse(const OvResponse& response) override {
         if (calls_++ == 0) {
             thread_ = GetCurrentThreadId();
             response_ = response.AddRef();  // kept past the call, read on the test thread
@@ -57,8 +56,7 @@ private:
 
 class CountingSink : public Orvane::OvData {
 public:
-    char* Allocate(size_t n) override
-    {
+    char* Allocate(size_t n) override {
         ++calls;
         text.resize(n);
         return &text[0];
@@ -67,31 +65,27 @@ public:
     std::string text;
 };
 
-std::string Body(const OvResponse& r)
-{
+std::string Body(const OvResponse& r) {
     std::string body;
     OvStringFetcher<char> sink(body);
     EXPECT_TRUE(r.GetBody(sink));
     return body;
 }
 
-std::string Header(const OvResponse& r, const char* name)
-{
+std::string Header(const OvResponse& r, const char* name) {
     std::string value;
     OvStringFetcher<char> sink(value);
     return r.GetHeader(sink, name) ? value : "<none>";
 }
 
-std::string Url(const OvResponse& r)
-{
+std::string Url(const OvResponse& r) {
     std::string url;
     OvStringFetcher<char> sink(url);
     r.GetURL(sink);
     return url;
 }
 
-std::string Md5(const std::string& data)
-{
+std::string Md5(const std::string& data) {
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
     std::string hex;
@@ -114,8 +108,7 @@ std::string Md5(const std::string& data)
     return hex;
 }
 
-std::string QueryEncode(const std::string& text)
-{
+std::string QueryEncode(const std::string& text) {
     std::string out;
     char buf[4];
     for (unsigned char c : text) {
@@ -131,15 +124,15 @@ std::string QueryEncode(const std::string& text)
 
 // The /echo endpoint's answer: request line, header lines as received, body.
 struct Echo {
-    explicit Echo(const std::string& text)
-    {
+    explicit Echo(const std::string& text) {
         size_t end = text.find("\n\n");
         body = end == std::string::npos ? "" : text.substr(end + 2);
         std::string head = text.substr(0, end);
         size_t begin = 0;
         while (begin <= head.size()) {
             size_t eol = head.find('\n', begin);
-            if (eol == std::string::npos) eol = head.size();
+            if (eol == std::string::npos)
+                eol = head.size();
             std::string line = head.substr(begin, eol - begin);
             if (begin == 0)
                 requestLine = line;
@@ -148,16 +141,16 @@ struct Echo {
             begin = eol + 1;
         }
     }
-    int Count(const char* name) const
-    {
+    int Count(const char* name) const {
         int n = 0;
-        for (const auto& h : headers) n += lstrcmpiA(h.first.c_str(), name) == 0;
+        for (const auto& h : headers)
+            n += lstrcmpiA(h.first.c_str(), name) == 0;
         return n;
     }
-    std::string Value(const char* name) const
-    {
+    std::string Value(const char* name) const {
         for (const auto& h : headers)
-            if (lstrcmpiA(h.first.c_str(), name) == 0) return h.second;
+            if (lstrcmpiA(h.first.c_str(), name) == 0)
+                return h.second;
         return "<none>";
     }
     std::string requestLine;
@@ -165,26 +158,24 @@ struct Echo {
     std::string body;
 };
 
-DWORD WINAPI WatchdogThread(LPVOID)
-{
+DWORD WINAPI WatchdogThread(LPVOID) {
     Sleep(280000);
     std::fprintf(stderr, "watchdog: the test run hangs; ending it\n");
     std::fflush(stderr);
     ExitProcess(3);
 }
 
-void Watchdog()
-{
+void Watchdog() {
     static bool started = false;
-    if (started) return;
+    if (started)
+        return;
     started = true;
     CloseHandle(CreateThread(nullptr, 0, WatchdogThread, nullptr, 0, nullptr));
 }
 
 class DornetTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         Watchdog();
         server_ = new vxtest::TestServer;
         std::string error;
@@ -194,39 +185,35 @@ protected:
             server_ = nullptr;
         }
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;
     }
     void SetUp() override { ASSERT_NE(server_, nullptr) << "the local test server did not start"; }
-    void TearDown() override
-    {
+    void TearDown() override {
         // A second completion would come right after the first; give it a moment to show.
         Sleep(30);
         for (auto& probe : probes_) {
             EXPECT_EQ(probe->Calls(), 1) << "OnResponse calls for one started request";
-            if (probe->Calls() == 0) probe.release();  // a late call must find it alive
+            if (probe->Calls() == 0)
+                probe.release();  // a late call must find it alive
         }
     }
 
     static std::string U(const std::string& path) { return server_->Url(path); }
 
-    Probe& NewProbe()
-    {
+    Probe& NewProbe() {
         probes_.emplace_back(new Probe);
         return *probes_.back();
     }
 
-    OvRequest* Create(const std::string& url, Probe& probe, void* userData = nullptr)
-    {
+    OvRequest* Create(const std::string& url, Probe& probe, void* userData = nullptr) {
         return OvRequest::CreateInstance(url.c_str(), probe, userData);
     }
 
     // Starts a request (after setup) and waits for its completion; null when none came.
     template <class Setup>
-    const OvResponse* Fetch(const std::string& url, Setup setup)
-    {
+    const OvResponse* Fetch(const std::string& url, Setup setup) {
         Probe& probe = NewProbe();
         OvRequest* request = Create(url, probe);
         setup(*request);
@@ -243,8 +230,7 @@ protected:
         EXPECT_NE(probe.Thread(), GetCurrentThreadId()) << "OnResponse must come on the worker thread";
         return &probe.Response();
     }
-    const OvResponse* Fetch(const std::string& url)
-    {
+    const OvResponse* Fetch(const std::string& url) {
         return Fetch(url, [](OvRequest&) {});
     }
 
@@ -254,8 +240,7 @@ protected:
 
 vxtest::TestServer* DornetTest::server_ = nullptr;
 
-TEST_F(DornetTest, PlainGet)
-{
+TEST_F(DornetTest, PlainGet) {
     int marker = 0;
     Probe& probe = NewProbe();
     const std::string url = U("/plain");
@@ -280,8 +265,7 @@ TEST_F(DornetTest, PlainGet)
     EXPECT_EQ(r.GetCookieCount(), 0u);
 }
 
-TEST_F(DornetTest, EmptyBodyAllocatesOnce)
-{
+TEST_F(DornetTest, EmptyBodyAllocatesOnce) {
     const OvResponse* r = Fetch(U("/empty"));
     ASSERT_TRUE(r);
     CountingSink sink;
@@ -293,8 +277,7 @@ TEST_F(DornetTest, EmptyBodyAllocatesOnce)
 
 // A 200 with no body ends the request at its first read, while WinINet may still be inside the
 // send's completion: every road to such an answer, many at once and on kept-alive connections.
-TEST_F(DornetTest, EmptyAnswersInEveryShape)
-{
+TEST_F(DornetTest, EmptyAnswersInEveryShape) {
     struct Case {
         const char* name;
         const char* path;
@@ -337,10 +320,10 @@ TEST_F(DornetTest, EmptyAnswersInEveryShape)
     DeleteFileW(file);
 }
 
-TEST_F(DornetTest, BodiesArriveWhole)
-{
-    const char* paths[] = {"/bytes/5000000?seed=3", "/chunked/5000000?seed=4", "/bytes/1?seed=5", "/bytes/4096",
-                           "/bytes/4097", "/chunked/0"};
+TEST_F(DornetTest, BodiesArriveWhole) {
+    const char* paths[] = {"/bytes/5000000?seed=3", "/chunked/5000000?seed=4",
+                           "/bytes/1?seed=5",       "/bytes/4096",
+                           "/bytes/4097",           "/chunked/0"};
     for (const char* path : paths) {
         SCOPED_TRACE(path);
         const OvResponse* r = Fetch(U(path));
@@ -362,8 +345,7 @@ struct RedirectCase {
     const char* body;         // what the echo received
 };
 
-TEST_F(DornetTest, Redirects)
-{
+TEST_F(DornetTest, Redirects) {
     const std::string here = "127.0.0.1:" + std::to_string(server_->Ports().http);
     const RedirectCase cases[] = {
         {"301 POST", "/redirect/301?to=/echo/301", true, false, false, 200, "POST /echo/301 HTTP/1.1", "data=1"},
@@ -387,9 +369,12 @@ TEST_F(DornetTest, Redirects)
         const std::string url = U(c.path);
         const OvResponse* r = Fetch(url, [&c](OvRequest& q) {
             q.SetHeader("X-Custom", "kept");
-            if (c.post) q.SetPostData("data=1", 6);
-            if (c.form) q.SetFormField("f", "v w");
-            if (c.disable) q.DisableRedirect();
+            if (c.post)
+                q.SetPostData("data=1", 6);
+            if (c.form)
+                q.SetFormField("f", "v w");
+            if (c.disable)
+                q.DisableRedirect();
         });
         ASSERT_TRUE(r);
         EXPECT_EQ(r->GetState(), 0);
@@ -414,8 +399,7 @@ TEST_F(DornetTest, Redirects)
     }
 }
 
-TEST_F(DornetTest, RedirectChainsAreCapped)
-{
+TEST_F(DornetTest, RedirectChainsAreCapped) {
     const struct {
         const char* path;
         int status;
@@ -435,8 +419,7 @@ TEST_F(DornetTest, RedirectChainsAreCapped)
     }
 }
 
-TEST_F(DornetTest, RedirectsThatFailStillCompleteOnce)
-{
+TEST_F(DornetTest, RedirectsThatFailStillCompleteOnce) {
     // The clone cannot start (its address does not split): the 3xx arrives as it was.
     const std::string unsplittable = U("/redirect/302?to=" + QueryEncode("http://127.0.0.1:99999/x"));
     const OvResponse* r = Fetch(unsplittable);
@@ -461,8 +444,7 @@ TEST_F(DornetTest, RedirectsThatFailStillCompleteOnce)
     ASSERT_EQ(r->GetCookieCount(), 1u);
 }
 
-TEST_F(DornetTest, CookiesAccumulateOverRedirects)
-{
+TEST_F(DornetTest, CookiesAccumulateOverRedirects) {
     const OvResponse* r = Fetch(U("/redirect/302?cookie=a%3D1&to=" + QueryEncode("/headers?h=Set-Cookie:b=2")));
     ASSERT_TRUE(r);
     EXPECT_EQ(r->GetStatusCode(), 200);
@@ -475,8 +457,7 @@ TEST_F(DornetTest, CookiesAccumulateOverRedirects)
     EXPECT_EQ(second, "b=2");
 }
 
-TEST_F(DornetTest, ResponseHeadersAndCookies)
-{
+TEST_F(DornetTest, ResponseHeadersAndCookies) {
     const OvResponse* r = Fetch(U("/headers?h=X-A:1&h=x-a:2&h=Set-Cookie:a%3D1&h=Set-Cookie:b%3D2&h=etag:%22v1%22"));
     ASSERT_TRUE(r);
     EXPECT_EQ(Header(*r, "x-a"), "2");
@@ -491,8 +472,7 @@ TEST_F(DornetTest, ResponseHeadersAndCookies)
     EXPECT_EQ(sink.calls, 1);
 }
 
-TEST_F(DornetTest, StatusLinesAndCodes)
-{
+TEST_F(DornetTest, StatusLinesAndCodes) {
     const struct {
         const char* path;
         int status;
@@ -513,8 +493,7 @@ TEST_F(DornetTest, StatusLinesAndCodes)
     }
 }
 
-TEST_F(DornetTest, GzipIsDecodedOtherCodingsAreNot)
-{
+TEST_F(DornetTest, GzipIsDecodedOtherCodingsAreNot) {
     const struct {
         const char* path;
         const char* md5Header;  // which digest the delivered body must have
@@ -534,8 +513,7 @@ TEST_F(DornetTest, GzipIsDecodedOtherCodingsAreNot)
     }
 }
 
-TEST_F(DornetTest, FormAndBody)
-{
+TEST_F(DornetTest, FormAndBody) {
     const OvResponse* r = Fetch(U("/echo/form"), [](OvRequest& q) {
         q.SetFormField("q", "first");
         q.SetFormField("q", "one piece");
@@ -559,8 +537,7 @@ TEST_F(DornetTest, FormAndBody)
     EXPECT_EQ(raw.Count("Content-Type"), 0);
 }
 
-TEST_F(DornetTest, RequestHeaders)
-{
+TEST_F(DornetTest, RequestHeaders) {
     const OvResponse* r = Fetch(U("/echo/default"));
     ASSERT_TRUE(r);
     Echo plain(Body(*r));
@@ -594,8 +571,7 @@ TEST_F(DornetTest, RequestHeaders)
     EXPECT_EQ(set.Count("X-Injected2"), 0);
 }
 
-TEST_F(DornetTest, FailedConnectionsCompleteOnce)
-{
+TEST_F(DornetTest, FailedConnectionsCompleteOnce) {
     const struct {
         const char* name;
         std::string url;
@@ -619,8 +595,7 @@ TEST_F(DornetTest, FailedConnectionsCompleteOnce)
     }
 }
 
-TEST_F(DornetTest, FailedConnectionsLogTheCallAndItsError)
-{
+TEST_F(DornetTest, FailedConnectionsLogTheCallAndItsError) {
     const struct {
         const char* name;
         std::string url;
@@ -638,13 +613,13 @@ TEST_F(DornetTest, FailedConnectionsLogTheCallAndItsError)
         std::vector<std::string> lines = capture.Take();
         const std::string expected = "[Vellix] Dornet: HttpSendRequestA failed: " + std::to_string(c.error) + "\n";
         std::string all;
-        for (const std::string& line : lines) all += line;
+        for (const std::string& line : lines)
+            all += line;
         EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << all;
     }
 }
 
-TEST_F(DornetTest, FailedStartsNeverComplete)
-{
+TEST_F(DornetTest, FailedStartsNeverComplete) {
     const std::pair<const char*, int> cases[] = {{"no colon", 1}, {"http://127.0.0.1:70000/", 1}};
     std::vector<std::unique_ptr<Probe>> probes;
     for (const auto& c : cases) {
@@ -654,11 +629,11 @@ TEST_F(DornetTest, FailedStartsNeverComplete)
     probes.emplace_back(new Probe);
     delete Create(U("/plain"), *probes.back());  // never started
     Sleep(300);
-    for (const auto& probe : probes) EXPECT_EQ(probe->Calls(), 0);
+    for (const auto& probe : probes)
+        EXPECT_EQ(probe->Calls(), 0);
 }
 
-TEST_F(DornetTest, TimeOuts)
-{
+TEST_F(DornetTest, TimeOuts) {
     const struct {
         const char* name;
         std::string url;
@@ -676,7 +651,8 @@ TEST_F(DornetTest, TimeOuts)
         SCOPED_TRACE(c.name);
         DWORD begin = GetTickCount();
         const OvResponse* r = Fetch(c.url, [&c](OvRequest& q) {
-            if (c.seconds >= 0) q.SetTimeout(c.seconds);
+            if (c.seconds >= 0)
+                q.SetTimeout(c.seconds);
         });
         DWORD elapsed = GetTickCount() - begin;
         ASSERT_TRUE(r);
@@ -693,8 +669,7 @@ TEST_F(DornetTest, TimeOuts)
     }
 }
 
-TEST_F(DornetTest, TruncatedBodyIsNoSuccess)
-{
+TEST_F(DornetTest, TruncatedBodyIsNoSuccess) {
     // /huge announces more than a 32-bit process could hold: the announced length must not be trusted.
     for (const char* path : {"/short/100000", "/huge"}) {
         SCOPED_TRACE(path);
@@ -706,8 +681,7 @@ TEST_F(DornetTest, TruncatedBodyIsNoSuccess)
     }
 }
 
-TEST_F(DornetTest, TwentyParallelDownloads)
-{
+TEST_F(DornetTest, TwentyParallelDownloads) {
     const int count = 20;
     std::vector<Probe*> started;
     for (int i = 0; i < count; ++i) {
@@ -727,8 +701,7 @@ TEST_F(DornetTest, TwentyParallelDownloads)
     }
 }
 
-TEST_F(DornetTest, FiveRequestsToOneServerRunTogether)
-{
+TEST_F(DornetTest, FiveRequestsToOneServerRunTogether) {
     // The program's five download slots fetch from one host: none may wait for another's end.
     const int count = 5;
     std::vector<Probe*> started;
@@ -744,8 +717,7 @@ TEST_F(DornetTest, FiveRequestsToOneServerRunTogether)
     }
 }
 
-TEST_F(DornetTest, SaveToFile)
-{
+TEST_F(DornetTest, SaveToFile) {
     const OvResponse* r = Fetch(U("/bytes/300000?seed=9"));
     ASSERT_TRUE(r);
     wchar_t dir[MAX_PATH];
@@ -757,7 +729,8 @@ TEST_F(DornetTest, SaveToFile)
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) saved.append(buffer, got);
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
+        saved.append(buffer, got);
     CloseHandle(file);
     DeleteFileW(path.c_str());
     EXPECT_EQ(Md5(saved), Header(*r, "X-Body-MD5"));
@@ -766,8 +739,7 @@ TEST_F(DornetTest, SaveToFile)
     EXPECT_FALSE(r->SaveToFile(nowhere.c_str()));
 }
 
-TEST_F(DornetTest, ProxyCarriesRequestsAndRedirects)
-{
+TEST_F(DornetTest, ProxyCarriesRequestsAndRedirects) {
     // Only the proxy knows the .test host.
     const std::string proxy = server_->ProxyAddress();
     const std::string origin = "http://dornet.test:" + std::to_string(server_->Ports().http);
@@ -786,21 +758,18 @@ TEST_F(DornetTest, ProxyCarriesRequestsAndRedirects)
 // environment of this process, which no other test process sees.
 class SystemProxy {
 public:
-    explicit SystemProxy(const std::string& server)
-    {
+    explicit SystemProxy(const std::string& server) {
         std::string value = "http://" + server;
         SetEnvironmentVariableA("http_proxy", value.c_str());
         _putenv(("http_proxy=" + value).c_str());
     }
-    ~SystemProxy()
-    {
+    ~SystemProxy() {
         SetEnvironmentVariableA("http_proxy", nullptr);
         _putenv("http_proxy=");
     }
 };
 
-TEST_F(DornetTest, SystemProxyIsKeptAcrossRedirects)
-{
+TEST_F(DornetTest, SystemProxyIsKeptAcrossRedirects) {
     SystemProxy system(server_->ProxyAddress());
     const std::string origin = "http://system.test:" + std::to_string(server_->Ports().http);
     const OvResponse* r = Fetch(origin + "/redirect/302?to=/echo/system", [](OvRequest& q) { q.UseSystemProxy(); });

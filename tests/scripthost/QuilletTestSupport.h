@@ -25,8 +25,7 @@ using Vellix::kScriptWrongResult;
 
 class StrSink : public Vellix::MemObject {
 public:
-    char* Allocate(size_t n) override
-    {
+    char* Allocate(size_t n) override {
         ++calls;
         text.assign(n, '\0');
         return &text[0];
@@ -38,8 +37,7 @@ public:
 // Hands out no buffer.
 class NullSink : public Vellix::MemObject {
 public:
-    char* Allocate(size_t) override
-    {
+    char* Allocate(size_t) override {
         ++calls;
         return nullptr;
     }
@@ -49,13 +47,11 @@ public:
 class StringReader : public Vellix::ScriptReader {
 public:
     explicit StringReader(std::string text, bool readOk = true) : text_(std::move(text)), readOk_(readOk) {}
-    unsigned GetSize() override
-    {
+    unsigned GetSize() override {
         ++sizeCalls;
         return static_cast<unsigned>(text_.size());
     }
-    bool Read(void* buffer) override
-    {
+    bool Read(void* buffer) override {
         ++readCalls;
         if (!text_.empty())
             memcpy(buffer, text_.data(), text_.size());
@@ -79,8 +75,7 @@ public:
     void OnSave(const char* data, size_t length) override { Add("save:" + std::string(data, length)); }
     void OnNavigate(const char* url) override { Add(std::string("navigate:") + url); }
 
-    std::vector<std::string> Take()
-    {
+    std::vector<std::string> Take() {
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<std::string> out;
         out.swap(events_);
@@ -88,8 +83,7 @@ public:
     }
 
 private:
-    void Add(const std::string& event)
-    {
+    void Add(const std::string& event) {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(event);
     }
@@ -112,33 +106,28 @@ private:
     Vellix::Script* script_;
 };
 
-inline std::string ReadFile(const std::string& path)
-{
+inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-inline std::string FixturePath(const std::string& name)
-{
+inline std::string FixturePath(const std::string& name) {
     return std::string(QUILLET_FIXTURES) + "/" + name;
 }
 
 // The enciphered copies are made from the fixtures at build time by the enciphering tool.
-inline std::string EncipheredPath(const std::string& name)
-{
+inline std::string EncipheredPath(const std::string& name) {
     return std::string(QUILLET_ENCIPHERED) + "/" + name + ".enc";
 }
 
-inline Vellix::Script* LoadDelivered(const std::string& name)
-{
+inline Vellix::Script* LoadDelivered(const std::string& name) {
     std::string block = ReadFile(EncipheredPath(name));
     return block.empty() ? nullptr : VxLoadScript(block.data(), block.size());
 }
 
-inline Vellix::Script* LoadPlain(const std::string& text, std::string* error = nullptr)
-{
+inline Vellix::Script* LoadPlain(const std::string& text, std::string* error = nullptr) {
     StringReader reader(text);
     StrSink sink;
     Vellix::Script* script = VxDevLoadScript(&reader, &sink);
@@ -147,8 +136,7 @@ inline Vellix::Script* LoadPlain(const std::string& text, std::string* error = n
     return script;
 }
 
-inline std::string LastError(Vellix::Script* script)
-{
+inline std::string LastError(Vellix::Script* script) {
     StrSink sink;
     script->GetLastError(&sink);
     return sink.text;
@@ -156,8 +144,7 @@ inline std::string LastError(Vellix::Script* script)
 
 // Runs code in the probe script; the answer is the JSON text of { type(result), result }, or
 // "code N: last error" when the call did not succeed.
-inline std::string Probe(Vellix::Script* script, const std::string& code)
-{
+inline std::string Probe(Vellix::Script* script, const std::string& code) {
     StrSink sink;
     int result = script->ParseVolumes(&sink, "http://probe.test/", code.data(), code.size());
     if (result != kScriptOk)

@@ -17,8 +17,7 @@ namespace {
 // Tells the calls made on the thread of its own ParseImages, while that runs, from any other.
 class Watcher : public Vellix::NotifyCallback {
 public:
-    void Open()
-    {
+    void Open() {
         thread_ = GetCurrentThreadId();
         open_ = true;
     }
@@ -41,8 +40,7 @@ private:
     DWORD thread_ = 0;
 };
 
-int ParseImagesWatched(Vellix::Script* script, Watcher& watcher)
-{
+int ParseImagesWatched(Vellix::Script* script, Watcher& watcher) {
     StrSink sink;
     watcher.Open();
     int code = script->ParseImages(&sink, "http://hostile.test/vol", &watcher);
@@ -51,13 +49,11 @@ int ParseImagesWatched(Vellix::Script* script, Watcher& watcher)
 }
 
 // The number of host calls that the script's attack made, from the JSON text "[n]".
-long AttackCalls(const std::string& json)
-{
+long AttackCalls(const std::string& json) {
     return json.size() > 2 ? std::strtol(json.c_str() + 1, nullptr, 10) : 0;
 }
 
-TEST(Boundary, HostileScriptReachesNothingItWasNotHanded)
-{
+TEST(Boundary, HostileScriptReachesNothingItWasNotHanded) {
     std::string error;
     Vellix::Script* script = LoadPlain(ReadFile(FixturePath("hostile.lua")), &error);
     ASSERT_TRUE(script) << error;
@@ -87,8 +83,7 @@ TEST(Boundary, HostileScriptReachesNothingItWasNotHanded)
         {"volumes before any observer", volumes, kScriptOk},
         {"images with the first observer", [&] { return ParseImagesWatched(script, first); }, kScriptOk},
         {"info after it", info, kScriptOk},
-        {"hook", [&] { return script->CallFunction("Vellix_BeforeNavigate", "u", "d", 0); },
-         kScriptHookTrue},
+        {"hook", [&] { return script->CallFunction("Vellix_BeforeNavigate", "u", "d", 0); }, kScriptHookTrue},
         {"images with the second observer", [&] { return ParseImagesWatched(script, second); }, kScriptOk},
         {"volumes with stale addresses of both", volumes, kScriptOk},
     };

@@ -25,14 +25,12 @@ namespace {
 const char kUserAgent[] = "Mozilla/5.0 (compatible; MSIE 10.0; Windows NT 6.2; WOW64; Trident/6.0)";
 const char kAcceptLanguage[] = "en-US,en;q=0.8,zh-Hans-CN;q=0.5,zh-Hans;q=0.3";
 
-std::string LuaQuote(const std::string& text)
-{
+std::string LuaQuote(const std::string& text) {
     return "[==[" + text + "]==]";
 }
 
 // The probe's answer as a C++ value: the body when HttpGet gave a string, "<nil>" when it gave nil.
-std::string Fetched(Vellix::Script* script, const std::string& call)
-{
+std::string Fetched(Vellix::Script* script, const std::string& call) {
     std::string answer = Probe(script, "return " + call);
     JsonParseSource* source = startParseMemory(answer.c_str(), 0);
     JsonValue* value = jsonParse(source);
@@ -50,8 +48,7 @@ std::string Fetched(Vellix::Script* script, const std::string& call)
     return result;
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
+std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
@@ -60,8 +57,7 @@ std::vector<std::string> Lines(const std::string& text)
 }
 
 // Header lines of an echoed request, in arrival order.
-std::vector<std::string> HeaderLines(const std::string& echo)
-{
+std::vector<std::string> HeaderLines(const std::string& echo) {
     std::vector<std::string> lines = Lines(echo);
     std::vector<std::string> headers;
     for (size_t i = 1; i < lines.size() && !lines[i].empty(); ++i)
@@ -69,8 +65,7 @@ std::vector<std::string> HeaderLines(const std::string& echo)
     return headers;
 }
 
-std::vector<std::string> WithPrefix(const std::vector<std::string>& lines, const std::string& prefix)
-{
+std::vector<std::string> WithPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
     std::vector<std::string> out;
     for (const std::string& line : lines)
         if (line.compare(0, prefix.size(), prefix) == 0)
@@ -78,8 +73,7 @@ std::vector<std::string> WithPrefix(const std::vector<std::string>& lines, const
     return out;
 }
 
-std::set<std::string> CookieSet(Vellix::Script* script)
-{
+std::set<std::string> CookieSet(Vellix::Script* script) {
     StrSink sink;
     script->GetCookies(&sink);
     std::set<std::string> out;
@@ -91,8 +85,7 @@ std::set<std::string> CookieSet(Vellix::Script* script)
 
 class HttpGetTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         server_ = new vxtest::TestServer;
         std::string error;
         if (!server_->Start(&error)) {
@@ -101,14 +94,12 @@ protected:
             FAIL() << "test server: " << error;
         }
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete server_;
         server_ = nullptr;
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_NE(nullptr, server_);
         script_ = LoadDelivered("probe.lua");
         ASSERT_NE(nullptr, script_);
@@ -117,8 +108,7 @@ protected:
 
     static std::string U(const std::string& path) { return server_->Url(path); }
     // An address that only the test proxy resolves.
-    static std::string ProxyOnly(const std::string& path)
-    {
+    static std::string ProxyOnly(const std::string& path) {
         return "http://site.test:" + std::to_string(server_->Ports().http) + path;
     }
     std::string Get(const std::string& args) { return Fetched(script_, "vxapi2.HttpGet(" + args + ")"); }
@@ -129,8 +119,7 @@ protected:
 
 vxtest::TestServer* HttpGetTest::server_ = nullptr;
 
-TEST_F(HttpGetTest, HeaderValues)
-{
+TEST_F(HttpGetTest, HeaderValues) {
     script_->SetCookie("sid", "abc");
     std::string echo = Get(LuaQuote(U("/echo/h")) + ", 'http://ref.test/page', 'extra=2'");
     std::vector<std::string> headers = HeaderLines(echo);
@@ -150,8 +139,7 @@ TEST_F(HttpGetTest, HeaderValues)
     }
 }
 
-TEST_F(HttpGetTest, OptionalRefererAndCookie)
-{
+TEST_F(HttpGetTest, OptionalRefererAndCookie) {
     struct Case {
         const char* extra;  // the arguments after the address
         bool programCookie;
@@ -177,8 +165,7 @@ TEST_F(HttpGetTest, OptionalRefererAndCookie)
     }
 }
 
-TEST_F(HttpGetTest, CookiesInAndOut)
-{
+TEST_F(HttpGetTest, CookiesInAndOut) {
     struct Case {
         std::vector<std::string> setCookies;  // header values the server sends
         std::set<std::string> kept;           // the script's cookies afterwards
@@ -217,8 +204,7 @@ TEST_F(HttpGetTest, CookiesInAndOut)
     EXPECT_TRUE(cookie[0] == "Cookie: sid=def;theme=dark" || cookie[0] == "Cookie: theme=dark;sid=def") << cookie[0];
 }
 
-TEST_F(HttpGetTest, BodiesAndFailures)
-{
+TEST_F(HttpGetTest, BodiesAndFailures) {
     struct Case {
         std::string args;
         std::string body;
@@ -243,8 +229,7 @@ TEST_F(HttpGetTest, BodiesAndFailures)
     EXPECT_EQ("[\"number\",70000]", Probe(script_, "return #vxapi2.HttpGet(" + LuaQuote(U("/bytes/70000")) + ")"));
 }
 
-TEST_F(HttpGetTest, ProxyFromTheHostTable)
-{
+TEST_F(HttpGetTest, ProxyFromTheHostTable) {
     const std::string call = LuaQuote(ProxyOnly("/echo/p"));
     EXPECT_EQ("<nil>", Get(call));  // without a proxy the name does not resolve
 
@@ -254,8 +239,7 @@ TEST_F(HttpGetTest, ProxyFromTheHostTable)
 
     // The script may name a proxy of its own too.
     ASSERT_EQ(kScriptOk, script_->SetString("Proxy", nullptr));
-    EXPECT_EQ("[\"boolean\",true]",
-              Probe(script_, "return vxapi2.Set('Proxy', '" + server_->ProxyAddress() + "')"));
+    EXPECT_EQ("[\"boolean\",true]", Probe(script_, "return vxapi2.Set('Proxy', '" + server_->ProxyAddress() + "')"));
     EXPECT_EQ(1u, WithPrefix(HeaderLines(Get(call)), "Via:").size());
 
     ASSERT_EQ(kScriptOk, script_->SetString("Proxy", ""));  // empty: no proxy
@@ -263,8 +247,7 @@ TEST_F(HttpGetTest, ProxyFromTheHostTable)
 }
 
 // One blocking request inside an entry point holds the script: a second thread waits for it.
-TEST_F(HttpGetTest, RequestsOfTwoThreadsRunOneAfterTheOther)
-{
+TEST_F(HttpGetTest, RequestsOfTwoThreadsRunOneAfterTheOther) {
     const std::string code = "return vxapi2.HttpGet(" + LuaQuote(U("/slow?ms=700")) + ")";
     std::string answers[2];
     DWORD start = GetTickCount();
@@ -279,8 +262,7 @@ TEST_F(HttpGetTest, RequestsOfTwoThreadsRunOneAfterTheOther)
 
 // The delivered site script: information, volumes and images as JSON text, a page fetched from the
 // server with the cookie it set kept, and the navigation hook.
-TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd)
-{
+TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd) {
     ScriptHandle site(LoadDelivered("site.lua"));
     ASSERT_TRUE(site);
     StrSink appVersion;
@@ -335,8 +317,7 @@ TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd)
     std::string volumeUrl = U("/echo/comic/42/1?pages=3");
     ASSERT_EQ(kScriptOk, site->ParseImages(&images, volumeUrl.c_str(), &recorder)) << LastError(site.get());
     std::string root = U("");
-    EXPECT_EQ("[\"" + root + "/img/001.jpg\",\"" + root + "/img/002.jpg\",\"" + root + "/img/003.jpg\"]",
-              images.text);
+    EXPECT_EQ("[\"" + root + "/img/001.jpg\",\"" + root + "/img/002.jpg\",\"" + root + "/img/003.jpg\"]", images.text);
     // The cookie of the first response went out with the second request and ends with the parse.
     EXPECT_EQ((std::vector<std::string>{"count:3", "headers:sid=abc123", "cookie:sid=abc123"}), recorder.Take());
     StrSink cookies;
@@ -356,14 +337,12 @@ TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd)
 // The Internet Explorer proxy is written into this test's own prefix (see CMakeLists.txt).
 class IEProxy : public HttpGetTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!getenv("VELLIX_OWN_PREFIX"))
             GTEST_SKIP() << "writes the prefix's proxy settings; runs as quillet_ieproxy_test";
         HttpGetTest::SetUp();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         vxtest::ClearIEProxy();
         HttpGetTest::TearDown();
     }
@@ -373,8 +352,7 @@ protected:
     DWORD counter_ = 0;
 };
 
-TEST_F(IEProxy, UsedWhenTheHostTableNamesNone)
-{
+TEST_F(IEProxy, UsedWhenTheHostTableNamesNone) {
     const std::string call = LuaQuote(ProxyOnly("/echo/ie"));
     const std::string refused = "127.0.0.1:" + std::to_string(server_->Ports().refused);
     struct Case {
@@ -402,16 +380,14 @@ TEST_F(IEProxy, UsedWhenTheHostTableNamesNone)
 // A server that never answers: the request gives up after two minutes and HttpGet gives nil.
 class HttpGetTimeout : public HttpGetTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!getenv("VELLIX_SLOW_TESTS"))
             GTEST_SKIP() << "takes two minutes; runs as quillet_timeout_test";
         HttpGetTest::SetUp();
     }
 };
 
-TEST_F(HttpGetTimeout, NoAnswerGivesNilAfterTwoMinutes)
-{
+TEST_F(HttpGetTimeout, NoAnswerGivesNilAfterTwoMinutes) {
     DWORD start = GetTickCount();
     EXPECT_EQ("<nil>", Get(LuaQuote(U("/hang"))));
     DWORD took = GetTickCount() - start;

@@ -25,22 +25,19 @@ struct SeenBox {
 // Waits for a message box of this process, records it and presses the given button.
 class BoxWatcher {
 public:
-    explicit BoxWatcher(int button, DWORD patienceMs = 10000) : button_(button)
-    {
+    explicit BoxWatcher(int button, DWORD patienceMs = 10000) : button_(button) {
         thread_ = std::thread([this, patienceMs] { Watch(patienceMs); });
     }
     ~BoxWatcher() { Join(); }
 
-    const SeenBox& Join()
-    {
+    const SeenBox& Join() {
         if (thread_.joinable())
             thread_.join();
         return seen_;
     }
 
 private:
-    static BOOL CALLBACK FindBox(HWND hwnd, LPARAM param)
-    {
+    static BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
         wchar_t cls[32] = {};
         GetClassNameW(hwnd, cls, 32);
         DWORD pid = 0;
@@ -52,8 +49,7 @@ private:
         return TRUE;
     }
 
-    void Watch(DWORD patienceMs)
-    {
+    void Watch(DWORD patienceMs) {
         DWORD start = GetTickCount();
         HWND box = nullptr;
         while (!box && GetTickCount() - start < patienceMs) {
@@ -86,8 +82,7 @@ private:
 
 class MsgBoxTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         script_ = LoadDelivered("probe.lua");
         ASSERT_NE(nullptr, script_);
     }
@@ -95,8 +90,7 @@ protected:
     Vellix::Script* script_ = nullptr;
 };
 
-TEST_F(MsgBoxTest, KindsAndAnswers)
-{
+TEST_F(MsgBoxTest, KindsAndAnswers) {
     struct Case {
         const char* call;
         int button;
@@ -121,12 +115,13 @@ TEST_F(MsgBoxTest, KindsAndAnswers)
     }
 }
 
-TEST_F(MsgBoxTest, TextCaptionAndOwner)
-{
+TEST_F(MsgBoxTest, TextCaptionAndOwner) {
     // The caption is kept as UTF-8; the text follows the script's code page.
-    ASSERT_EQ(kScriptOk, script_->SetString("Title", "Vellix \xe2\x80\x93 Gr\xc3\xbc\xc3\x9f" "e"));
-    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                 nullptr, nullptr);
+    ASSERT_EQ(kScriptOk, script_->SetString("Title",
+                                            "Vellix \xe2\x80\x93 Gr\xc3\xbc\xc3\x9f"
+                                            "e"));
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                                 nullptr);
     ASSERT_NE(nullptr, owner);
     ASSERT_EQ(kScriptOk, script_->SetInteger("Window", static_cast<int>(reinterpret_cast<intptr_t>(owner))));
     struct Case {
@@ -155,8 +150,7 @@ TEST_F(MsgBoxTest, TextCaptionAndOwner)
     DestroyWindow(owner);
 }
 
-TEST_F(MsgBoxTest, NoTextShowsNothing)
-{
+TEST_F(MsgBoxTest, NoTextShowsNothing) {
     BoxWatcher watcher(IDOK, 800);
     EXPECT_EQ("[\"boolean\",false]", Probe(script_, "return vxapi2.MsgBox({}, 'confirm')"));
     EXPECT_EQ("[\"boolean\",false]", Probe(script_, "return vxapi2.MsgBox()"));

@@ -29,8 +29,7 @@ const char kRawEntries[] =
 
 class ProbeTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         script_.reset(LoadDelivered("probe.lua"));
         ASSERT_TRUE(script_.get()) << "the enciphered probe did not load";
     }
@@ -38,15 +37,11 @@ protected:
     std::string Run(const std::string& code) { return Probe(script_.get(), code); }
 
     // Stores code for the probe's Vellix_ParseImages.
-    void SetImagesCode(const std::string& code)
-    {
-        ASSERT_EQ("[\"nil\"]", Run("ImagesCode = [==[" + code + "]==]"));
-    }
+    void SetImagesCode(const std::string& code) { ASSERT_EQ("[\"nil\"]", Run("ImagesCode = [==[" + code + "]==]")); }
 
     struct Owned {
         Vellix::Script* script = nullptr;
-        void reset(Vellix::Script* s)
-        {
+        void reset(Vellix::Script* s) {
             VxReleaseScript(&script);
             script = s;
         }
@@ -61,8 +56,7 @@ struct ProbeCase {
     const char* answer;
 };
 
-void RunCases(Vellix::Script* script, const std::vector<ProbeCase>& cases)
-{
+void RunCases(Vellix::Script* script, const std::vector<ProbeCase>& cases) {
     for (size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(cases[i].answer, Probe(script, cases[i].code)) << "case " << i << ": " << cases[i].code;
 }
@@ -70,16 +64,14 @@ void RunCases(Vellix::Script* script, const std::vector<ProbeCase>& cases)
 // ---------------------------------------------------------------------------------------------
 // Loading
 
-TEST(Load, ZeroSizeAndNullGiveNull)
-{
+TEST(Load, ZeroSizeAndNullGiveNull) {
     EXPECT_EQ(nullptr, VxLoadScript(nullptr, 0));
     // The data pointer must not be read at all for a size of 0.
     EXPECT_EQ(nullptr, VxLoadScript(reinterpret_cast<const char*>(1), 0));
     EXPECT_EQ(nullptr, VxDevLoadScript(nullptr, nullptr));
 }
 
-TEST(Load, DeliveredBlockIsDeciphered)
-{
+TEST(Load, DeliveredBlockIsDeciphered) {
     ScriptHandle delivered(LoadDelivered("probe.lua"));
     ASSERT_TRUE(delivered);
     EXPECT_EQ("[\"number\",3]", Probe(delivered.get(), "return 1 + 2"));
@@ -90,8 +82,7 @@ TEST(Load, DeliveredBlockIsDeciphered)
     EXPECT_EQ(nullptr, VxLoadScript(plain.data(), plain.size()));
 }
 
-TEST(Load, DeveloperRoad)
-{
+TEST(Load, DeveloperRoad) {
     struct Case {
         const char* text;
         bool loads;
@@ -124,8 +115,7 @@ TEST(Load, DeveloperRoad)
     EXPECT_EQ(nullptr, VxDevLoadScript(&failing, nullptr));
 }
 
-TEST(Load, FailedReadGivesNull)
-{
+TEST(Load, FailedReadGivesNull) {
     StringReader reader("x = 1", false);
     StrSink sink;
     EXPECT_EQ(nullptr, VxDevLoadScript(&reader, &sink));
@@ -133,8 +123,7 @@ TEST(Load, FailedReadGivesNull)
     EXPECT_EQ(0, sink.calls);
 }
 
-TEST(Load, ReleaseOnceThenNull)
-{
+TEST(Load, ReleaseOnceThenNull) {
     Vellix::Script* script = LoadPlain("x = 1");
     ASSERT_NE(nullptr, script);
     EXPECT_TRUE(VxReleaseScript(&script));
@@ -144,8 +133,7 @@ TEST(Load, ReleaseOnceThenNull)
     VxFinalize();
 }
 
-TEST(Load, ScriptsOfOneProcessShareTheHostTableName)
-{
+TEST(Load, ScriptsOfOneProcessShareTheHostTableName) {
     const char* find =
         "for k, v in pairs(_G) do if type(k) == 'string' and k:match('^__Vx%x+$') then "
         "return k .. ' ' .. type(v.Object) end end";
@@ -157,8 +145,7 @@ TEST(Load, ScriptsOfOneProcessShareTheHostTableName)
     EXPECT_EQ(first, Probe(b.get(), find));
 }
 
-TEST(Load, EntryPointsMissing)
-{
+TEST(Load, EntryPointsMissing) {
     ScriptHandle script(LoadPlain("x = 1"));
     ASSERT_TRUE(script);
     StrSink sink;
@@ -176,8 +163,7 @@ TEST(Load, EntryPointsMissing)
 // ---------------------------------------------------------------------------------------------
 // Entry points and result codes
 
-TEST(Entry, ParseInfoResults)
-{
+TEST(Entry, ParseInfoResults) {
     ScriptHandle script(LoadPlain(kRawEntries));
     ASSERT_TRUE(script);
     struct Case {
@@ -212,8 +198,7 @@ TEST(Entry, ParseInfoResults)
     }
 }
 
-TEST(Entry, ParseVolumesResults)
-{
+TEST(Entry, ParseVolumesResults) {
     ScriptHandle script(LoadPlain(kRawEntries));
     ASSERT_TRUE(script);
     struct Case {
@@ -242,8 +227,7 @@ TEST(Entry, ParseVolumesResults)
     }
 }
 
-TEST(Entry, BadArguments)
-{
+TEST(Entry, BadArguments) {
     ScriptHandle script(LoadPlain(kRawEntries));
     ASSERT_TRUE(script);
     StrSink sink;
@@ -261,8 +245,7 @@ TEST(Entry, BadArguments)
     EXPECT_EQ(0, sink.calls);
 }
 
-TEST(Entry, TextIsTakenByLength)
-{
+TEST(Entry, TextIsTakenByLength) {
     ScriptHandle script(LoadPlain(kRawEntries));
     ASSERT_TRUE(script);
     const std::string code = "return {name = 'cut'}";
@@ -279,8 +262,7 @@ TEST(Entry, TextIsTakenByLength)
     EXPECT_EQ("{\"name\":\"cut\"}", zero.text);
 }
 
-TEST(Entry, ParseImagesResultsAndObserverLifetime)
-{
+TEST(Entry, ParseImagesResultsAndObserverLifetime) {
     ScriptHandle script(LoadDelivered("probe.lua"));
     ASSERT_TRUE(script);
     auto images = [&](const std::string& code, Recorder& recorder, StrSink& sink) {
@@ -315,8 +297,7 @@ TEST(Entry, ParseImagesResultsAndObserverLifetime)
     EXPECT_FALSE(script->LacksParseImages());
 }
 
-TEST(Entry, CookiesReachTheObserverAtTheEnd)
-{
+TEST(Entry, CookiesReachTheObserverAtTheEnd) {
     ScriptHandle script(LoadDelivered("probe.lua"));
     ASSERT_TRUE(script);
     ASSERT_EQ("[\"nil\"]", Probe(script.get(), "ImagesCode = \"vxapi2.Notify('URL', 'u') return {'x'}\""));
@@ -335,8 +316,7 @@ TEST(Entry, CookiesReachTheObserverAtTheEnd)
     EXPECT_TRUE(recorder.Take().empty());
 }
 
-TEST(Entry, CheckVersion)
-{
+TEST(Entry, CheckVersion) {
     struct Case {
         const char* globals;
         bool newer;
@@ -349,7 +329,7 @@ TEST(Entry, CheckVersion)
         {"strVersion = '1.5.0.99' strAppVersion = '2.6'", false, "", ""},
         {"strVersion = '1.6.0.0' strAppVersion = '2.6'", true, "2.6", ""},
         {"strVersion = ' 1 . 5 . 2 '", true, "", "Cannot get string 'strAppVersion'."},
-        {"strVersion = '1.6' strAppVersion = '3'", true, "3", ""},          // missing fields are 0
+        {"strVersion = '1.6' strAppVersion = '3'", true, "3", ""},         // missing fields are 0
         {"strVersion = '1.5.1' strAppVersion = '3'", false, "", ""},       // 1.5.1.0
         {"strVersion = '1..5.1.13' strAppVersion = '3'", true, "3", ""},   // empty fields dropped
         {"strVersion = '1.5.1.12.9' strAppVersion = '3'", false, "", ""},  // a fifth field is not read
@@ -372,8 +352,7 @@ TEST(Entry, CheckVersion)
     }
 }
 
-TEST(Entry, GetExample)
-{
+TEST(Entry, GetExample) {
     ScriptHandle with(LoadPlain("strExample = 'http://comics.example/comic/42'"));
     ScriptHandle empty(LoadPlain("strExample = ''"));
     ScriptHandle without(LoadPlain("x = 1"));
@@ -391,17 +370,16 @@ TEST(Entry, GetExample)
     EXPECT_EQ("Cannot get string 'strExample'.", LastError(without.get()));
 }
 
-TEST(Entry, AllowAndCallFunction)
-{
-    ScriptHandle script(LoadPlain(
-        "function Yes(a, d) return true end\n"
-        "function No(a, d) return false end\n"
-        "function Nothing(a, d) end\n"
-        "function Text(a, d) return 'true' end\n"
-        "function Fails(a, d) error('hook failed: ' .. a .. '/' .. d) end\n"
-        "function Echo(a, d) return a == 'arg' and d == 'da\\0ta' end\n"
-        "Missing = 5\n"
-        "function Secret(a, d) return true end\n"));
+TEST(Entry, AllowAndCallFunction) {
+    ScriptHandle script(
+        LoadPlain("function Yes(a, d) return true end\n"
+                  "function No(a, d) return false end\n"
+                  "function Nothing(a, d) end\n"
+                  "function Text(a, d) return 'true' end\n"
+                  "function Fails(a, d) error('hook failed: ' .. a .. '/' .. d) end\n"
+                  "function Echo(a, d) return a == 'arg' and d == 'da\\0ta' end\n"
+                  "Missing = 5\n"
+                  "function Secret(a, d) return true end\n"));
     ASSERT_TRUE(script);
     for (const char* name : {"Yes", "No", "Nothing", "Text", "Fails", "Echo", "Missing", "Undefined"})
         EXPECT_TRUE(script->AllowFunction(name)) << name;
@@ -412,8 +390,8 @@ TEST(Entry, AllowAndCallFunction)
         int result;
     };
     const Case cases[] = {
-        {"Yes", kScriptHookTrue},       {"No", kScriptHookOther},         {"Nothing", kScriptHookOther},
-        {"Text", kScriptHookOther},     {"Fails", kScriptError},          {"Missing", kScriptNotAllowed},
+        {"Yes", kScriptHookTrue},         {"No", kScriptHookOther},      {"Nothing", kScriptHookOther},
+        {"Text", kScriptHookOther},       {"Fails", kScriptError},       {"Missing", kScriptNotAllowed},
         {"Undefined", kScriptNotAllowed}, {"Secret", kScriptNotAllowed}, {"yes", kScriptNotAllowed},
     };
     for (const Case& c : cases)
@@ -431,8 +409,7 @@ TEST(Entry, AllowAndCallFunction)
     EXPECT_EQ(kScriptHookOther, script->CallFunction("Echo", "arg", data.data(), 0));  // up to the zero byte
 }
 
-TEST(Entry, HostTableFromTheProgram)
-{
+TEST(Entry, HostTableFromTheProgram) {
     ScriptHandle script(LoadDelivered("probe.lua"));
     ASSERT_TRUE(script);
     EXPECT_EQ(kScriptOk, script->SetString("LangID", "en"));
@@ -448,9 +425,9 @@ TEST(Entry, HostTableFromTheProgram)
     EXPECT_EQ("1234", number.text);
     EXPECT_EQ(1234, script->GetInteger("Window", 7));
 
-    ASSERT_EQ("[\"boolean\",true]",
-              Probe(script.get(), "return vxapi2.Set('Flag', true) and vxapi2.Set('Off', false) and "
-                                  "vxapi2.Set('Table', {}) and vxapi2.Set('Empty', '')"));
+    ASSERT_EQ("[\"boolean\",true]", Probe(script.get(),
+                                          "return vxapi2.Set('Flag', true) and vxapi2.Set('Off', false) and "
+                                          "vxapi2.Set('Table', {}) and vxapi2.Set('Empty', '')"));
     EXPECT_EQ(1, script->GetInteger("Flag", 7));
     EXPECT_EQ(0, script->GetInteger("Off", 7));
     EXPECT_EQ(7, script->GetInteger("Table", 7));
@@ -473,8 +450,7 @@ TEST(Entry, HostTableFromTheProgram)
     EXPECT_NE(kScriptOk, script->GetString("LangID", &removed));
 }
 
-TEST(Entry, Cookies)
-{
+TEST(Entry, Cookies) {
     ScriptHandle script(LoadDelivered("probe.lua"));
     ASSERT_TRUE(script);
     StrSink none;
@@ -501,8 +477,7 @@ TEST(Entry, Cookies)
 
 // Every early way out of an operation must put the Lua stack back: a slot left behind per call
 // would run over the stack long before this loop ends.
-TEST(Entry, StackIsRestoredOnEveryPath)
-{
+TEST(Entry, StackIsRestoredOnEveryPath) {
     ScriptHandle bare(LoadPlain("strVersion = {} NotAFunction = 1"));
     ScriptHandle probe(LoadDelivered("probe.lua"));
     ASSERT_TRUE(bare && probe);
@@ -526,15 +501,13 @@ TEST(Entry, StackIsRestoredOnEveryPath)
 }
 
 // The lock lets the thread that holds it in again, so only another thread shows a lock left behind.
-DWORD WINAPI TakeLock(void* script)
-{
+DWORD WINAPI TakeLock(void* script) {
     static_cast<Vellix::Script*>(script)->LacksParseImages();
     return 0;
 }
 
 // True when another thread gets the script's lock within five seconds.
-bool LockFreeForOtherThreads(Vellix::Script* script)
-{
+bool LockFreeForOtherThreads(Vellix::Script* script) {
     HANDLE thread = CreateThread(nullptr, 0, TakeLock, script, 0, nullptr);
     if (!thread)
         return false;
@@ -543,8 +516,7 @@ bool LockFreeForOtherThreads(Vellix::Script* script)
     return done;
 }
 
-TEST(Entry, EarlyWaysOutFreeTheLock)
-{
+TEST(Entry, EarlyWaysOutFreeTheLock) {
     Vellix::Script* script = LoadPlain("NotAFunction = 1 function Fails() error('x') end");
     ASSERT_TRUE(script);
     script->AllowFunction("NotAFunction");
@@ -577,130 +549,113 @@ TEST(Entry, EarlyWaysOutFreeTheLock)
 // ---------------------------------------------------------------------------------------------
 // The host module, seen from the script
 
-TEST_F(ProbeTest, ModuleTable)
-{
-    RunCases(S(),
-             {
-                 {"local n = 0 for k in pairs(vxapi2) do n = n + 1 end return n", "[\"number\",13]"},
-                 {"return package.loaded.vxapi2 == vxapi2", "[\"boolean\",true]"},
-                 {"local s = '' for _, k in ipairs({'DebugPrint', 'HttpGet', 'NewObject', 'Notify', 'ParseJSON', "
-                  "'ToUTF8', 'Sleep', 'Base64Decode', 'Get', 'Set', 'Navigate', 'MsgBox', 'GetCookie'}) do "
-                  "s = s .. type(vxapi2[k]):sub(1, 1) end return s",
-                  "[\"string\",\"fffffffffffff\"]"},
-                 {"return type(debug.getregistry()['vxapi2.js'].__index)", "[\"string\",\"table\"]"},
-             });
+TEST_F(ProbeTest, ModuleTable) {
+    RunCases(S(), {
+                      {"local n = 0 for k in pairs(vxapi2) do n = n + 1 end return n", "[\"number\",13]"},
+                      {"return package.loaded.vxapi2 == vxapi2", "[\"boolean\",true]"},
+                      {"local s = '' for _, k in ipairs({'DebugPrint', 'HttpGet', 'NewObject', 'Notify', 'ParseJSON', "
+                       "'ToUTF8', 'Sleep', 'Base64Decode', 'Get', 'Set', 'Navigate', 'MsgBox', 'GetCookie'}) do "
+                       "s = s .. type(vxapi2[k]):sub(1, 1) end return s",
+                       "[\"string\",\"fffffffffffff\"]"},
+                      {"return type(debug.getregistry()['vxapi2.js'].__index)", "[\"string\",\"table\"]"},
+                  });
 }
 
-TEST_F(ProbeTest, GetAndSet)
-{
-    RunCases(S(),
-             {
-                 {"return vxapi2.Set('Observer', 1)", "[\"boolean\",false]"},
-                 {"return vxapi2.Get('Observer')", "[\"nil\"]"},
-                 {"return vxapi2.Set('observer', 1)", "[\"boolean\",true]"},
-                 {"return vxapi2.Get('observer')", "[\"number\",1]"},
-                 {"return vxapi2.Set('Object', 1)", "[\"boolean\",false]"},
-                 {"return type(vxapi2.Get('Object'))", "[\"string\",\"number\"]"},
-                 {"return vxapi2.Set('LangID', 'x') or vxapi2.Set('NetType', 1) or vxapi2.Set('Window', 1)",
-                  "[\"boolean\",false]"},
-                 {"return vxapi2.Set('CodePage', 936)", "[\"boolean\",true]"},
-                 {"return vxapi2.Get('CodePage')", "[\"number\",936]"},
-                 {"return vxapi2.Set('CodePage')", "[\"boolean\",true]"},
-                 {"return vxapi2.Get('CodePage')", "[\"nil\"]"},
-                 {"return vxapi2.Set(7, 'seven')", "[\"boolean\",true]"},
-                 {"return vxapi2.Get('7')", "[\"string\",\"seven\"]"},
-                 {"return vxapi2.Get(7)", "[\"string\",\"seven\"]"},
-                 {"return vxapi2.Set({}, 1)", "[\"boolean\",false]"},
-                 {"return vxapi2.Set()", "[\"boolean\",false]"},
-                 {"return vxapi2.Get({})", "[\"nil\"]"},
-                 {"return vxapi2.Get()", "[\"nil\"]"},
-             });
+TEST_F(ProbeTest, GetAndSet) {
+    RunCases(S(), {
+                      {"return vxapi2.Set('Observer', 1)", "[\"boolean\",false]"},
+                      {"return vxapi2.Get('Observer')", "[\"nil\"]"},
+                      {"return vxapi2.Set('observer', 1)", "[\"boolean\",true]"},
+                      {"return vxapi2.Get('observer')", "[\"number\",1]"},
+                      {"return vxapi2.Set('Object', 1)", "[\"boolean\",false]"},
+                      {"return type(vxapi2.Get('Object'))", "[\"string\",\"number\"]"},
+                      {"return vxapi2.Set('LangID', 'x') or vxapi2.Set('NetType', 1) or vxapi2.Set('Window', 1)",
+                       "[\"boolean\",false]"},
+                      {"return vxapi2.Set('CodePage', 936)", "[\"boolean\",true]"},
+                      {"return vxapi2.Get('CodePage')", "[\"number\",936]"},
+                      {"return vxapi2.Set('CodePage')", "[\"boolean\",true]"},
+                      {"return vxapi2.Get('CodePage')", "[\"nil\"]"},
+                      {"return vxapi2.Set(7, 'seven')", "[\"boolean\",true]"},
+                      {"return vxapi2.Get('7')", "[\"string\",\"seven\"]"},
+                      {"return vxapi2.Get(7)", "[\"string\",\"seven\"]"},
+                      {"return vxapi2.Set({}, 1)", "[\"boolean\",false]"},
+                      {"return vxapi2.Set()", "[\"boolean\",false]"},
+                      {"return vxapi2.Get({})", "[\"nil\"]"},
+                      {"return vxapi2.Get()", "[\"nil\"]"},
+                  });
 }
 
-TEST_F(ProbeTest, Base64Decode)
-{
-    RunCases(S(),
-             {
-                 {"return vxapi2.Base64Decode('aGk=')", "[\"string\",\"hi\"]"},
-                 {"return vxapi2.Base64Decode('aGk')", "[\"string\",\"hi\"]"},
-                 {"return vxapi2.Base64Decode('aG\\r\\nk=')", "[\"string\",\"hi\"]"},
-                 {"return vxapi2.Base64Decode('SGVsbG8sIFdvcmxkIQ==')", "[\"string\",\"Hello, World!\"]"},
-                 {"return vxapi2.Base64Decode('a')", "[\"string\",\"\"]"},
-                 {"return #vxapi2.Base64Decode('AAAA')", "[\"number\",3]"},
-                 {"return vxapi2.Base64Decode('aGk=\\0aGk=')", "[\"string\",\"hi\"]"},
-                 {"return vxapi2.Base64Decode('')", "[\"nil\"]"},
-                 {"return vxapi2.Base64Decode({})", "[\"nil\"]"},
-                 {"return vxapi2.Base64Decode()", "[\"nil\"]"},
-             });
+TEST_F(ProbeTest, Base64Decode) {
+    RunCases(S(), {
+                      {"return vxapi2.Base64Decode('aGk=')", "[\"string\",\"hi\"]"},
+                      {"return vxapi2.Base64Decode('aGk')", "[\"string\",\"hi\"]"},
+                      {"return vxapi2.Base64Decode('aG\\r\\nk=')", "[\"string\",\"hi\"]"},
+                      {"return vxapi2.Base64Decode('SGVsbG8sIFdvcmxkIQ==')", "[\"string\",\"Hello, World!\"]"},
+                      {"return vxapi2.Base64Decode('a')", "[\"string\",\"\"]"},
+                      {"return #vxapi2.Base64Decode('AAAA')", "[\"number\",3]"},
+                      {"return vxapi2.Base64Decode('aGk=\\0aGk=')", "[\"string\",\"hi\"]"},
+                      {"return vxapi2.Base64Decode('')", "[\"nil\"]"},
+                      {"return vxapi2.Base64Decode({})", "[\"nil\"]"},
+                      {"return vxapi2.Base64Decode()", "[\"nil\"]"},
+                  });
 }
 
-TEST_F(ProbeTest, ParseJSON)
-{
-    RunCases(S(),
-             {
-                 {"local t = vxapi2.ParseJSON('[1,2]') return #t .. ',' .. t[1] .. ',' .. t[2]",
-                  "[\"string\",\"2,1,2\"]"},
-                 {"return vxapi2.ParseJSON('{\"a\":{\"b\":\"c\"}}').a.b", "[\"string\",\"c\"]"},
-                 {"return vxapi2.ParseJSON('{')", "[\"nil\"]"},
-                 {"return vxapi2.ParseJSON('')", "[\"nil\"]"},
-                 {"return vxapi2.ParseJSON({})", "[\"nil\"]"},
-                 // A bare number needs a character after it to end; a Lua number is text to parse.
-                 {"return vxapi2.ParseJSON('12')", "[\"nil\"]"},
-                 {"return vxapi2.ParseJSON('12 ')", "[\"number\",12]"},
-                 {"return vxapi2.ParseJSON(12)", "[\"nil\"]"},
-                 {"return vxapi2.ParseJSON('\"x\"')", "[\"string\",\"x\"]"},
-             });
+TEST_F(ProbeTest, ParseJSON) {
+    RunCases(S(), {
+                      {"local t = vxapi2.ParseJSON('[1,2]') return #t .. ',' .. t[1] .. ',' .. t[2]",
+                       "[\"string\",\"2,1,2\"]"},
+                      {"return vxapi2.ParseJSON('{\"a\":{\"b\":\"c\"}}').a.b", "[\"string\",\"c\"]"},
+                      {"return vxapi2.ParseJSON('{')", "[\"nil\"]"},
+                      {"return vxapi2.ParseJSON('')", "[\"nil\"]"},
+                      {"return vxapi2.ParseJSON({})", "[\"nil\"]"},
+                      // A bare number needs a character after it to end; a Lua number is text to parse.
+                      {"return vxapi2.ParseJSON('12')", "[\"nil\"]"},
+                      {"return vxapi2.ParseJSON('12 ')", "[\"number\",12]"},
+                      {"return vxapi2.ParseJSON(12)", "[\"nil\"]"},
+                      {"return vxapi2.ParseJSON('\"x\"')", "[\"string\",\"x\"]"},
+                  });
 }
 
-TEST_F(ProbeTest, ToUTF8)
-{
-    RunCases(S(),
-             {
-                 {"return vxapi2.ToUTF8('caf\\xe9', 1252) == 'caf\\xc3\\xa9'", "[\"boolean\",true]"},
-                 // The default is the system ANSI code page (1252 under the pinned locale).
-                 {"return vxapi2.ToUTF8('caf\\xe9') == 'caf\\xc3\\xa9'", "[\"boolean\",true]"},
-                 {"return vxapi2.ToUTF8('\\xc4\\xe3', 936) == '\\xe4\\xbd\\xa0'", "[\"boolean\",true]"},
-                 {"VxCP = 936 local r = vxapi2.ToUTF8('\\xc4\\xe3') VxCP = nil return r == '\\xe4\\xbd\\xa0'",
-                  "[\"boolean\",true]"},
-                 {"vxapi2.Set('CodePage', 936) VxCP = 1252 local r = vxapi2.ToUTF8('\\xc4\\xe3') "
-                  "vxapi2.Set('CodePage') VxCP = nil return r == '\\xe4\\xbd\\xa0'",
-                  "[\"boolean\",true]"},
-                 {"return vxapi2.ToUTF8('a\\0b', 1252)", "[\"string\",\"a\"]"},
-                 {"return vxapi2.ToUTF8(42)", "[\"string\",\"42\"]"},
-                 {"return vxapi2.ToUTF8('')", "[\"string\",\"\"]"},
-                 {"return vxapi2.ToUTF8({})", "[\"nil\"]"},
-             });
+TEST_F(ProbeTest, ToUTF8) {
+    RunCases(S(), {
+                      {"return vxapi2.ToUTF8('caf\\xe9', 1252) == 'caf\\xc3\\xa9'", "[\"boolean\",true]"},
+                      // The default is the system ANSI code page (1252 under the pinned locale).
+                      {"return vxapi2.ToUTF8('caf\\xe9') == 'caf\\xc3\\xa9'", "[\"boolean\",true]"},
+                      {"return vxapi2.ToUTF8('\\xc4\\xe3', 936) == '\\xe4\\xbd\\xa0'", "[\"boolean\",true]"},
+                      {"VxCP = 936 local r = vxapi2.ToUTF8('\\xc4\\xe3') VxCP = nil return r == '\\xe4\\xbd\\xa0'",
+                       "[\"boolean\",true]"},
+                      {"vxapi2.Set('CodePage', 936) VxCP = 1252 local r = vxapi2.ToUTF8('\\xc4\\xe3') "
+                       "vxapi2.Set('CodePage') VxCP = nil return r == '\\xe4\\xbd\\xa0'",
+                       "[\"boolean\",true]"},
+                      {"return vxapi2.ToUTF8('a\\0b', 1252)", "[\"string\",\"a\"]"},
+                      {"return vxapi2.ToUTF8(42)", "[\"string\",\"42\"]"},
+                      {"return vxapi2.ToUTF8('')", "[\"string\",\"\"]"},
+                      {"return vxapi2.ToUTF8({})", "[\"nil\"]"},
+                  });
 }
 
-TEST_F(ProbeTest, NewObject)
-{
-    RunCases(S(),
-             {
-                 {"return type(vxapi2.NewObject('JsInterpreter'))", "[\"string\",\"userdata\"]"},
-                 {"return type(vxapi2.NewObject('jsinterpreter'))", "[\"string\",\"userdata\"]"},
-                 {"return type(vxapi2.NewObject('JSINTERPRETER'))", "[\"string\",\"userdata\"]"},
-                 {"return vxapi2.NewObject('Js')", "[\"nil\"]"},
-                 {"return vxapi2.NewObject(5)", "[\"nil\"]"},
-                 {"return vxapi2.NewObject()", "[\"nil\"]"},
-                 {"return vxapi2.NewObject('JsInterpreter') ~= vxapi2.NewObject('JsInterpreter')",
-                  "[\"boolean\",true]"},
-             });
+TEST_F(ProbeTest, NewObject) {
+    RunCases(S(), {
+                      {"return type(vxapi2.NewObject('JsInterpreter'))", "[\"string\",\"userdata\"]"},
+                      {"return type(vxapi2.NewObject('jsinterpreter'))", "[\"string\",\"userdata\"]"},
+                      {"return type(vxapi2.NewObject('JSINTERPRETER'))", "[\"string\",\"userdata\"]"},
+                      {"return vxapi2.NewObject('Js')", "[\"nil\"]"},
+                      {"return vxapi2.NewObject(5)", "[\"nil\"]"},
+                      {"return vxapi2.NewObject()", "[\"nil\"]"},
+                      {"return vxapi2.NewObject('JsInterpreter') ~= vxapi2.NewObject('JsInterpreter')",
+                       "[\"boolean\",true]"},
+                  });
 }
 
-TEST_F(ProbeTest, SleepBlocksForWholeSecondsOnly)
-{
+TEST_F(ProbeTest, SleepBlocksForWholeSecondsOnly) {
     struct Case {
         const char* code;
         DWORD atLeast;
         DWORD below;
     };
     const Case cases[] = {
-        {"vxapi2.Sleep(1)", 950, 3000},
-        {"vxapi2.Sleep(-5)", 0, 500},
-        {"vxapi2.Sleep(0)", 0, 500},
-        {"vxapi2.Sleep(0/0)", 0, 500},
-        {"vxapi2.Sleep('x')", 0, 500},
-        {"vxapi2.Sleep()", 0, 500},
+        {"vxapi2.Sleep(1)", 950, 3000}, {"vxapi2.Sleep(-5)", 0, 500},  {"vxapi2.Sleep(0)", 0, 500},
+        {"vxapi2.Sleep(0/0)", 0, 500},  {"vxapi2.Sleep('x')", 0, 500}, {"vxapi2.Sleep()", 0, 500},
     };
     for (const Case& c : cases) {
         DWORD start = GetTickCount();
@@ -711,59 +666,55 @@ TEST_F(ProbeTest, SleepBlocksForWholeSecondsOnly)
     }
 }
 
-TEST_F(ProbeTest, JsInterpreter)
-{
+TEST_F(ProbeTest, JsInterpreter) {
     ASSERT_EQ("[\"nil\"]", Run("Js = vxapi2.NewObject('JsInterpreter')"));
-    RunCases(S(),
-             {
-                 {"return Js:Eval('1+2')", "[\"number\",3]"},
-                 {"return Js:Eval(\"'abc'\")", "[\"string\",\"abc\"]"},
-                 {"return #Js:Eval(\"'a\\\\u0000b'\")", "[\"number\",3]"},
-                 {"return Js:Eval('true')", "[\"nil\"]"},
-                 {"return Js:Eval('({a: 1})')", "[\"nil\"]"},
-                 {"return Js:Eval('null')", "[\"nil\"]"},
-                 {"return Js:Eval('undefined')", "[\"nil\"]"},
-                 {"return Js:Eval('7/2')", "[\"number\",3]"},
-                 {"return Js:Eval('-7/2')", "[\"number\",-3]"},
-                 {"return Js:Eval('0/0')", "[\"number\",0]"},
-                 {"return Js:Eval('1e12')", "[\"number\",2147483647]"},
-                 {"return Js:Eval('throw new Error(\"x\")')", "[\"nil\"]"},
-                 {"return Js:Eval('syntax error here')", "[\"nil\"]"},
-                 {"return Js:Eval('2*3')", "[\"number\",6]"},
-                 {"return Js:Eval({})", "[\"nil\"]"},
-                 {"return Js:Eval()", "[\"nil\"]"},
-                 {"return Js:Eval(40)", "[\"number\",40]"},
-                 {"Js:Eval('var kept = 5') return Js:Eval('kept')", "[\"number\",5]"},
-                 {"return Js:Run('kept = kept + 1')", "[\"boolean\",true]"},
-                 {"return Js:Eval('kept')", "[\"number\",6]"},
-                 {"return Js:Run('kept = 1', false) and Js:Eval('kept')", "[\"number\",1]"},
-                 {"return Js:Run('1', true) and Js:Eval('typeof kept')", "[\"string\",\"undefined\"]"},
-                 {"return Js:Run(42)", "[\"boolean\",true]"},
-                 {"return Js:Run('throw 1')", "[\"boolean\",false]"},
-                 {"return Js:Run('(')", "[\"boolean\",false]"},
-                 {"return Js:Run({})", "[\"boolean\",false]"},
-                 {"return Js:Run()", "[\"boolean\",false]"},
-                 // Another object has a heap of its own.
-                 {"Js:Eval('var mine = 1') return vxapi2.NewObject('JsInterpreter'):Eval('typeof mine')",
-                  "[\"string\",\"undefined\"]"},
-             });
+    RunCases(S(), {
+                      {"return Js:Eval('1+2')", "[\"number\",3]"},
+                      {"return Js:Eval(\"'abc'\")", "[\"string\",\"abc\"]"},
+                      {"return #Js:Eval(\"'a\\\\u0000b'\")", "[\"number\",3]"},
+                      {"return Js:Eval('true')", "[\"nil\"]"},
+                      {"return Js:Eval('({a: 1})')", "[\"nil\"]"},
+                      {"return Js:Eval('null')", "[\"nil\"]"},
+                      {"return Js:Eval('undefined')", "[\"nil\"]"},
+                      {"return Js:Eval('7/2')", "[\"number\",3]"},
+                      {"return Js:Eval('-7/2')", "[\"number\",-3]"},
+                      {"return Js:Eval('0/0')", "[\"number\",0]"},
+                      {"return Js:Eval('1e12')", "[\"number\",2147483647]"},
+                      {"return Js:Eval('throw new Error(\"x\")')", "[\"nil\"]"},
+                      {"return Js:Eval('syntax error here')", "[\"nil\"]"},
+                      {"return Js:Eval('2*3')", "[\"number\",6]"},
+                      {"return Js:Eval({})", "[\"nil\"]"},
+                      {"return Js:Eval()", "[\"nil\"]"},
+                      {"return Js:Eval(40)", "[\"number\",40]"},
+                      {"Js:Eval('var kept = 5') return Js:Eval('kept')", "[\"number\",5]"},
+                      {"return Js:Run('kept = kept + 1')", "[\"boolean\",true]"},
+                      {"return Js:Eval('kept')", "[\"number\",6]"},
+                      {"return Js:Run('kept = 1', false) and Js:Eval('kept')", "[\"number\",1]"},
+                      {"return Js:Run('1', true) and Js:Eval('typeof kept')", "[\"string\",\"undefined\"]"},
+                      {"return Js:Run(42)", "[\"boolean\",true]"},
+                      {"return Js:Run('throw 1')", "[\"boolean\",false]"},
+                      {"return Js:Run('(')", "[\"boolean\",false]"},
+                      {"return Js:Run({})", "[\"boolean\",false]"},
+                      {"return Js:Run()", "[\"boolean\",false]"},
+                      // Another object has a heap of its own.
+                      {"Js:Eval('var mine = 1') return vxapi2.NewObject('JsInterpreter'):Eval('typeof mine')",
+                       "[\"string\",\"undefined\"]"},
+                  });
 }
 
-TEST_F(ProbeTest, JsInterpreterAfterCollectAndMisuse)
-{
-    RunCases(S(),
-             {
-                 // After __gc the object has no heap: nil and false, until a reset makes one.
-                 {"local js = vxapi2.NewObject('JsInterpreter') js:__gc() return js:Eval('1')", "[\"nil\"]"},
-                 {"local js = vxapi2.NewObject('JsInterpreter') js:__gc() js:__gc() return js:Run('1')",
-                  "[\"boolean\",false]"},
-                 {"local js = vxapi2.NewObject('JsInterpreter') js:__gc() return js:Run('1', true) and "
-                  "js:Eval('1+1')",
-                  "[\"number\",2]"},
-                 {"local js = vxapi2.NewObject('JsInterpreter') js = nil collectgarbage() collectgarbage() "
-                  "return 1",
-                  "[\"number\",1]"},
-             });
+TEST_F(ProbeTest, JsInterpreterAfterCollectAndMisuse) {
+    RunCases(S(), {
+                      // After __gc the object has no heap: nil and false, until a reset makes one.
+                      {"local js = vxapi2.NewObject('JsInterpreter') js:__gc() return js:Eval('1')", "[\"nil\"]"},
+                      {"local js = vxapi2.NewObject('JsInterpreter') js:__gc() js:__gc() return js:Run('1')",
+                       "[\"boolean\",false]"},
+                      {"local js = vxapi2.NewObject('JsInterpreter') js:__gc() return js:Run('1', true) and "
+                       "js:Eval('1+1')",
+                       "[\"number\",2]"},
+                      {"local js = vxapi2.NewObject('JsInterpreter') js = nil collectgarbage() collectgarbage() "
+                       "return 1",
+                       "[\"number\",1]"},
+                  });
     std::string misuse = Run("local js = vxapi2.NewObject('JsInterpreter') return js.Eval({}, '1')");
     EXPECT_NE(std::string::npos, misuse.find("code 1: ")) << misuse;
     EXPECT_NE(std::string::npos, misuse.find("bad argument #1")) << misuse;
@@ -773,8 +724,7 @@ TEST_F(ProbeTest, JsInterpreterAfterCollectAndMisuse)
     EXPECT_EQ("[\"number\",3]", Run("return 1 + 2"));
 }
 
-TEST_F(ProbeTest, NotifyReachesTheObserver)
-{
+TEST_F(ProbeTest, NotifyReachesTheObserver) {
     struct Case {
         const char* call;
         std::vector<std::string> events;
@@ -816,14 +766,11 @@ TEST_F(ProbeTest, NotifyReachesTheObserver)
 // HKEY_CLASSES_ROOT itself: Wine's shell does not read per-user classes.
 class OpenedAddresses {
 public:
-    OpenedAddresses()
-        : scheme_(L"vxnavtest" + std::to_wstring(GetCurrentProcessId())), log_(L"Software\\" + scheme_)
-    {
+    OpenedAddresses() : scheme_(L"vxnavtest" + std::to_wstring(GetCurrentProcessId())), log_(L"Software\\" + scheme_) {
         std::wstring command = L"reg.exe add HKCU\\" + log_ + L" /v \"%1\" /d opened /f";
         ok_ = SetText(scheme_, L"URL Protocol", L"") && SetText(scheme_ + L"\\shell\\open\\command", nullptr, command);
     }
-    ~OpenedAddresses()
-    {
+    ~OpenedAddresses() {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, scheme_.c_str());
         RegDeleteTreeW(HKEY_CURRENT_USER, log_.c_str());
     }
@@ -831,8 +778,7 @@ public:
     std::string Scheme() const { return std::string(scheme_.begin(), scheme_.end()); }
 
     // Every address opened so far.
-    std::set<std::wstring> Seen() const
-    {
+    std::set<std::wstring> Seen() const {
         std::set<std::wstring> seen;
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, log_.c_str(), 0, KEY_QUERY_VALUE, &key))
@@ -846,8 +792,7 @@ public:
     }
 
     // Waits until the address came or ms ran out; then everything that came.
-    std::set<std::wstring> WaitFor(const std::wstring& address, DWORD ms) const
-    {
+    std::set<std::wstring> WaitFor(const std::wstring& address, DWORD ms) const {
         DWORD start = GetTickCount();
         std::set<std::wstring> seen = Seen();
         while (!seen.count(address) && GetTickCount() - start < ms) {
@@ -858,8 +803,7 @@ public:
     }
 
 private:
-    static bool SetText(const std::wstring& path, const wchar_t* name, const std::wstring& text)
-    {
+    static bool SetText(const std::wstring& path, const wchar_t* name, const std::wstring& text) {
         HKEY key = nullptr;
         if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr))
             return false;
@@ -874,8 +818,7 @@ private:
     bool ok_ = false;
 };
 
-TEST_F(ProbeTest, NavigateOpensTheAddressWithTheShell)
-{
+TEST_F(ProbeTest, NavigateOpensTheAddressWithTheShell) {
     OpenedAddresses opened;
     ASSERT_TRUE(opened.Ready());
     const std::string scheme = opened.Scheme();
@@ -893,8 +836,9 @@ TEST_F(ProbeTest, NavigateOpensTheAddressWithTheShell)
         // UTF-8 by default, not the ANSI code page.
         {"vxapi2.Navigate('" + scheme + ":utf8/\\xe4\\xb8\\xad\\xe6\\x96\\x87?q=1&r=2')",
          wscheme + L":utf8/\x4e2d\x6587?q=1&r=2"},
-        {"vxapi2.Set('CodePage', 936) vxapi2.Navigate('" + scheme + ":gbk/\\xd6\\xd0\\xce\\xc4') "
-         "vxapi2.Set('CodePage')",
+        {"vxapi2.Set('CodePage', 936) vxapi2.Navigate('" + scheme +
+             ":gbk/\\xd6\\xd0\\xce\\xc4') "
+             "vxapi2.Set('CodePage')",
          wscheme + L":gbk/\x4e2d\x6587"},
         {"VxCP = 1252 vxapi2.Navigate('" + scheme + ":ansi/caf\\xe9') VxCP = nil", wscheme + L":ansi/caf\xe9"},
     };
@@ -913,8 +857,7 @@ TEST_F(ProbeTest, NavigateOpensTheAddressWithTheShell)
     EXPECT_EQ(expected, opened.Seen());
 }
 
-TEST_F(ProbeTest, DebugPrintAndNotifyNameGoToTheLog)
-{
+TEST_F(ProbeTest, DebugPrintAndNotifyNameGoToTheLog) {
     DebugCapture capture;
     ASSERT_EQ("[\"nil\"]", Run("vxapi2.DebugPrint('hello from the script')"));
     ASSERT_EQ("[\"nil\"]", Run("vxapi2.DebugPrint(42) vxapi2.DebugPrint({}) vxapi2.DebugPrint()"));
@@ -929,14 +872,13 @@ TEST_F(ProbeTest, DebugPrintAndNotifyNameGoToTheLog)
 
     std::vector<std::string> lines = capture.Take();
     // U+4F60 has no form in code page 1252: the conversion gives a stand-in character.
-    const std::vector<std::string> expected = {"[Vellix] hello from the script\n", "[Vellix] caf\xe9\n",
-                                               "[Vellix] ?\n", "[Vellix] Invalid notify name.\n"};
+    const std::vector<std::string> expected = {"[Vellix] hello from the script\n", "[Vellix] caf\xe9\n", "[Vellix] ?\n",
+                                               "[Vellix] Invalid notify name.\n"};
     EXPECT_EQ(expected, lines);
 }
 
 // Calls into one script from two threads run one after the other, blocking calls included.
-TEST_F(ProbeTest, CallsFromTwoThreadsAreSerialised)
-{
+TEST_F(ProbeTest, CallsFromTwoThreadsAreSerialised) {
     const std::string code =
         "Inside = (Inside or 0) + 1 local seen = Inside vxapi2.Sleep(1) Inside = Inside - 1 return seen";
     std::string answers[2];
@@ -950,8 +892,9 @@ TEST_F(ProbeTest, CallsFromTwoThreadsAreSerialised)
     EXPECT_GE(took, 1900u);
 
     // Image parsing on one thread and a hook on another share the same lock.
-    SetImagesCode("Inside = (Inside or 0) + 1 vxapi2.Notify('count', 1) vxapi2.Sleep(1) Inside = Inside - 1 "
-                  "return {'x'}");
+    SetImagesCode(
+        "Inside = (Inside or 0) + 1 vxapi2.Notify('count', 1) vxapi2.Sleep(1) Inside = Inside - 1 "
+        "return {'x'}");
     S()->AllowFunction("Vellix_BeforeNavigate");
     int hook = 0;
     Recorder recorder;
