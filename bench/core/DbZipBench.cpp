@@ -1,6 +1,6 @@
 // Database and packing speed: 200 tasks of 200 images, then 2,000 tasks of 100 and 800 of 200 more,
-// committed through the database worker (one transaction per task) and read back, then 500 files of 200 KB packed into
-// one archive.
+// committed through the database worker (one transaction per task) and read back, then 500 files of
+// 200 KB packed into one archive.
 // Usage: dbzip_bench FOLDER ; FOLDER (a Windows path, created) takes the database and the files,
 // which run.sh then packs with zip -9 for the ratio.
 #include <AppContext.h>

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Database jobs and zip packing: dbzip_bench commits and reads back 200 tasks of 200 images, then
-# 2,000 tasks of 100 and 800 of 200, and packs 500 files of 200 KB (best of three); Info-ZIP's zip -9 then packs the
-# same files, best of three, and the packing times are compared. Usage: bench/core/run.sh [windows-build-dir]
+# 2,000 tasks of 100 and 800 of 200, and packs 500 files of 200 KB (best of three); Info-ZIP's zip -9
+# then packs the same files, best of three, and the packing times are compared. Usage: bench/core/run.sh [windows-build-dir]
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/../lib.sh"
 bench_setup dbzip_bench zip "${1:-}"
