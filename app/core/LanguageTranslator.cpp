@@ -127,13 +127,16 @@ void ParseLanguageText(const std::string& bytes, LanguageTable& table) {
     }
 }
 
-LanguageTranslator::LanguageTranslator() {
+LanguageTranslator::LanguageTranslator() : LanguageTranslator(true) {}
+
+LanguageTranslator::LanguageTranslator(bool chooseUserLanguage) {
     builtInCode_ = BuiltInCodeForOemCp(GetOEMCP());
     currentCode_ = builtInCode_;
     LoadDefaultControlTexts();
     vars_[L"BR"] = L"\r\n";
     LoadBuiltIn();
-    ChooseUserLanguage();
+    if (chooseUserLanguage)
+        ChooseUserLanguage();
 }
 
 void LanguageTranslator::LoadDefaultControlTexts() {

@@ -19,6 +19,8 @@ typedef std::vector<std::pair<std::wstring, std::wstring>> LanguageList;
 class LanguageTranslator {
 public:
     LanguageTranslator();
+    // false: the built-in texts only, until LoadLanguageFile picks a file.
+    explicit LanguageTranslator(bool chooseUserLanguage);
 
     bool LoadLanguageFile(const std::string& code);
 
