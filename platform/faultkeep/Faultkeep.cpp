@@ -150,6 +150,8 @@ bool WriteDump(const wchar_t* path, DWORD processId, DWORD threadId, ULONG_PTR p
     info.ThreadId = threadId;
     info.ExceptionPointers = reinterpret_cast<EXCEPTION_POINTERS*>(pointers);
     info.ClientPointers = TRUE;
+    // Symbols are not needed for the dump; reading them for every module takes seconds.
+    SymSetOptions(SymGetOptions() | SYMOPT_DEFERRED_LOADS);
     MINIDUMP_TYPE type = full ? MiniDumpWithFullMemory : MiniDumpNormal;
     written = MiniDumpWriteDump(process, processId, file, type, pointers ? &info : nullptr, nullptr, nullptr);
     CloseHandle(file);

@@ -49,13 +49,33 @@ struct SeenDialog {
     bool locateEnabled = false;
 };
 
+struct DialogSearch {
+    std::function<bool(DWORD process)> wanted;
+    HWND found = nullptr;
+};
+
 BOOL CALLBACK FindCrashDialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
     wchar_t cls[16] = L"";
     GetClassNameW(window, cls, 16);
-    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window) || !GetDlgItem(window, kPromptId))
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window) || !GetDlgItem(window, kPromptId) ||
+        !search->wanted(process))
         return TRUE;
-    *reinterpret_cast<HWND*>(param) = window;
+    search->found = window;
     return FALSE;
+}
+
+// True for a process whose program lies in the folder.
+bool RunsFrom(DWORD processId, const std::wstring& folder) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    wchar_t image[MAX_PATH] = L"";
+    DWORD size = MAX_PATH;
+    bool named = process && QueryFullProcessImageNameW(process, 0, image, &size);
+    if (process)
+        CloseHandle(process);
+    return named && _wcsnicmp(image, folder.c_str(), folder.size()) == 0;
 }
 
 std::wstring TextOf(HWND window) {
@@ -64,11 +84,12 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
-// Finds the crash dialog of any process, notes what it shows and presses a button: "Locate" only
+// Finds the crash dialog of a wanted process, notes what it shows and presses a button: "Locate" only
 // when it is enabled, else "Close", as a user can.
 class CrashDialogWatcher {
 public:
-    explicit CrashDialogWatcher(int button) : button_(button), found_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    CrashDialogWatcher(int button, std::function<bool(DWORD process)> wanted)
+        : button_(button), wanted_(std::move(wanted)), found_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         thread_ = std::thread([this] { Watch(); });
     }
     ~CrashDialogWatcher() {
@@ -85,8 +106,9 @@ public:
 private:
     void Watch() {
         for (DWORD start = GetTickCount(); !stop_ && GetTickCount() - start < 30000; Sleep(20)) {
-            HWND dialog = nullptr;
-            EnumWindows(FindCrashDialog, reinterpret_cast<LPARAM>(&dialog));
+            DialogSearch search{wanted_};
+            EnumWindows(FindCrashDialog, reinterpret_cast<LPARAM>(&search));
+            HWND dialog = search.found;
             if (!dialog)
                 continue;
             GetWindowThreadProcessId(dialog, &seen.process);
@@ -103,6 +125,7 @@ private:
     }
 
     int button_;
+    std::function<bool(DWORD process)> wanted_;
     HANDLE found_;
     HANDLE process_ = nullptr;
     std::atomic<bool> stop_{false};
@@ -153,24 +176,52 @@ const CrashCase kCrashes[] = {
     {"overflow", EXCEPTION_STACK_OVERFLOW},
 };
 
+struct CrashRun {
+    long long exit = -3;
+    DWORD crashed = 0;
+    bool dialogSeen = false;
+    SeenDialog seen;
+    DWORD reportExit = 1;
+    std::string dump;
+    std::string thread;
+};
+
+// One crash from start to the closed dialog; gtest's checks stay on the main thread.
+void RunCrash(const std::wstring& folder, const char* mode, CrashRun& run) {
+    CrashDialogWatcher watcher(IDCANCEL, [folder](DWORD process) { return RunsFrom(process, folder); });
+    run.exit = RunProgram(folder, ToWide(mode, CP_ACP), run.crashed, 30000);
+    run.dialogSeen = watcher.Wait(20000);
+    if (run.dialogSeen && watcher.Process() && WaitForSingleObject(watcher.Process(), 10000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(watcher.Process(), &run.reportExit);
+    run.seen = watcher.seen;
+    run.dump = ReadDump(folder + L"VxCrash.dmp");
+    run.thread = ReadBytes(folder + L"thread.txt");
+}
+
+// Writing a dump takes Wine's debug helper seconds, so the crashes run side by side.
 TEST(CrashTest, EachFaultEndsTheProcessAndLeavesItsDump) {
-    for (const CrashCase& c : kCrashes) {
-        SCOPED_TRACE(c.mode);
-        ScopedAppFolder folder;
-        MakeProgramFolder(folder.path(), true);
-        CrashDialogWatcher watcher(IDCANCEL);
-        DWORD crashed = 0;
-        EXPECT_EQ(RunProgram(folder.path(), ToWide(c.mode, CP_ACP), crashed, 30000), c.code);
-        ASSERT_TRUE(watcher.Wait(20000));
-        EXPECT_NE(watcher.seen.process, crashed);
-        EXPECT_EQ(watcher.seen.caption, L"Fatal Error");
-        EXPECT_TRUE(watcher.seen.locateEnabled);
-        ASSERT_NE(watcher.Process(), nullptr);
-        ASSERT_EQ(WaitForSingleObject(watcher.Process(), 10000), WAIT_OBJECT_0);
-        DWORD reportExit = 1;
-        GetExitCodeProcess(watcher.Process(), &reportExit);
-        EXPECT_EQ(reportExit, 0u);
-        EXPECT_EQ(ReadDump(folder + L"VxCrash.dmp"), ExpectedDump(c.code, ReadBytes(folder + L"thread.txt")));
+    const size_t n = sizeof kCrashes / sizeof kCrashes[0];
+    std::vector<std::unique_ptr<ScopedAppFolder>> folders;
+    for (size_t i = 0; i < n; ++i) {
+        folders.push_back(std::make_unique<ScopedAppFolder>());
+        MakeProgramFolder(folders.back()->path(), true);
+    }
+    std::vector<CrashRun> runs(n);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < n; ++i)
+        threads.emplace_back([&, i] { RunCrash(folders[i]->path(), kCrashes[i].mode, runs[i]); });
+    for (std::thread& t : threads)
+        t.join();
+    for (size_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(kCrashes[i].mode);
+        const CrashRun& run = runs[i];
+        EXPECT_EQ(run.exit, kCrashes[i].code);
+        ASSERT_TRUE(run.dialogSeen);
+        EXPECT_NE(run.seen.process, run.crashed);
+        EXPECT_EQ(run.seen.caption, L"Fatal Error");
+        EXPECT_TRUE(run.seen.locateEnabled);
+        EXPECT_EQ(run.reportExit, 0u);
+        EXPECT_EQ(run.dump, ExpectedDump(kCrashes[i].code, run.thread));
     }
 }
 
@@ -212,7 +263,7 @@ protected:
         char pointer[32];
         snprintf(pointer, sizeof pointer, "%llx", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(&pointers)));
         Replace(text, "{ptr}", pointer);
-        CrashDialogWatcher watcher(button);
+        CrashDialogWatcher watcher(button, [](DWORD process) { return process == GetCurrentProcessId(); });
         EXPECT_EQ(RunCrashDialog(ToWide(text, CP_UTF8)), 0);
         EXPECT_TRUE(watcher.Wait(0));
         return watcher.seen;
