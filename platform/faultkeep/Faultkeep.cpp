@@ -33,7 +33,7 @@ struct Reporter {
 };
 
 Reporter* g_reporter = nullptr;
-volatile LONG g_claimed = 0;
+volatile LONG g_claimant = 0;  // the first crashing thread's id
 
 // Appends without the heap; false when the buffer is full.
 bool Put(wchar_t*& out, wchar_t* end, wchar_t c) {
@@ -93,10 +93,17 @@ DWORD WINAPI ReportThread(void*) {
   return 0;
 }
 
-// The first crashing thread wins; any later one (the report thread included) waits for the
-// first to end the process.
-void Claim() {
-  if (InterlockedCompareExchange(&g_claimed, 1, 0) != 0)
+// The first crashing thread wins. A later one (the report thread included) waits for the first
+// to end the process; a fault of the first one inside its own handling ends the process at once.
+void Claim(DWORD code) {
+  LONG self = static_cast<LONG>(GetCurrentThreadId());
+  LONG first = InterlockedCompareExchange(&g_claimant, self, 0);
+  if (first == 0)
+    return;
+  if (first != self)
+    WaitForSingleObject(g_reporter->finished, kReportWaitMs + 10000);
+  TerminateProcess(GetCurrentProcess(), code);
+  for (;;)
     Sleep(INFINITE);
 }
 
@@ -113,13 +120,14 @@ void Claim() {
 }
 
 LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* pointers) {
-  Claim();
-  HandOver(reinterpret_cast<ULONG_PTR>(pointers), pointers->ExceptionRecord->ExceptionCode);
+  DWORD code = pointers->ExceptionRecord->ExceptionCode;
+  Claim(code);
+  HandOver(reinterpret_cast<ULONG_PTR>(pointers), code);
 }
 
 // abort() and std::terminate raise no exception, so the record is made here.
 [[noreturn]] void ReportWithoutException(DWORD code) {
-  Claim();
+  Claim(code);
   Reporter& r = *g_reporter;
   RtlCaptureContext(&r.context);
   ZeroMemory(&r.record, sizeof r.record);

@@ -1,6 +1,6 @@
 // Stands in for the program in the crash tests: crash-report mode as the program starts it, or
 // the crash handling installed and then the fault its argument names. Before a fault it writes
-// the faulting thread's id to "thread.txt" beside itself.
+// the faulting thread's id as a line of "thread.txt" beside itself.
 #include <CrashReport.h>
 
 #include <windows.h>
@@ -20,15 +20,19 @@ std::wstring Beside(const wchar_t* name) {
 }
 
 void NoteThread() {
-    std::string id = std::to_string(GetCurrentThreadId());
-    HANDLE file = CreateFileW(Beside(L"thread.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::string id = std::to_string(GetCurrentThreadId()) + "\n";
+    HANDLE file = CreateFileW(Beside(L"thread.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
+                              nullptr);
     DWORD written = 0;
     WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
     CloseHandle(file);
 }
 
+HANDLE g_go = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+
 DWORD WINAPI AccessViolation(void*) {
     NoteThread();
+    WaitForSingleObject(g_go, INFINITE);
     *static_cast<volatile int*>(nullptr) = 1;
     return 0;
 }
@@ -53,6 +57,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* commandLine, int) {
     if (mode == L"access") {
         HANDLE worker = CreateThread(nullptr, 0, AccessViolation, nullptr, 0, nullptr);
         WaitForSingleObject(worker, INFINITE);
+    } else if (mode == L"twice") {
+        // Both threads fault at once: one report only.
+        ResetEvent(g_go);
+        HANDLE workers[2] = {CreateThread(nullptr, 0, AccessViolation, nullptr, 0, nullptr),
+                             CreateThread(nullptr, 0, AccessViolation, nullptr, 0, nullptr)};
+        Sleep(100);
+        SetEvent(g_go);
+        WaitForMultipleObjects(2, workers, TRUE, INFINITE);
     } else if (mode == L"abort") {
         NoteThread();
         abort();
