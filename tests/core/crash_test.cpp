@@ -17,6 +17,10 @@
 namespace {
 
 const int kPromptId = 1401;
+// Above the library's own 60 s wait for the dump: Wine's x86-64 debug helper takes seconds per
+// dump, more under load. Runs that work end far sooner.
+const DWORD kCrashBoundMs = 75000;
+const DWORD kDialogBoundMs = 90000;
 
 std::wstring BinFolder() {
     wchar_t path[MAX_PATH] = L"";
@@ -90,8 +94,11 @@ std::wstring TextOf(HWND window) {
 // when it is enabled, else "Close", as a user can.
 class CrashDialogWatcher {
 public:
-    CrashDialogWatcher(int button, std::function<bool(DWORD process)> wanted)
-        : button_(button), wanted_(std::move(wanted)), found_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    // onFound runs with the dialog on screen, before the button is pressed.
+    CrashDialogWatcher(int button, std::function<bool(DWORD process)> wanted,
+                       std::function<void(HWND dialog)> onFound = nullptr)
+        : button_(button), wanted_(std::move(wanted)), onFound_(std::move(onFound)),
+          found_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         thread_ = std::thread([this] { Watch(); });
     }
     ~CrashDialogWatcher() {
@@ -107,7 +114,7 @@ public:
 
 private:
     void Watch() {
-        for (DWORD start = GetTickCount(); !stop_ && GetTickCount() - start < 30000; Sleep(20)) {
+        for (DWORD start = GetTickCount(); !stop_ && GetTickCount() - start < kDialogBoundMs; Sleep(20)) {
             DialogSearch search{wanted_};
             EnumWindows(FindCrashDialog, reinterpret_cast<LPARAM>(&search));
             HWND dialog = search.found;
@@ -118,6 +125,8 @@ private:
             seen.caption = TextOf(dialog);
             seen.prompt = TextOf(GetDlgItem(dialog, kPromptId));
             seen.locateEnabled = IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE;
+            if (onFound_)
+                onFound_(dialog);
             int button = button_ == IDOK && !seen.locateEnabled ? IDCANCEL : button_;
             SetEvent(found_);
             PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
@@ -128,6 +137,7 @@ private:
 
     int button_;
     std::function<bool(DWORD process)> wanted_;
+    std::function<void(HWND dialog)> onFound_;
     HANDLE found_;
     HANDLE process_ = nullptr;
     std::atomic<bool> stop_{false};
@@ -172,14 +182,23 @@ bool IsExpectedDump(const std::string& dump, DWORD code, const std::string& thre
     return false;
 }
 
-// Processes still running that the given one started.
-int ChildrenOf(DWORD parent) {
+// Ends every process still running from the folder and says how many there were, so no report
+// outlives its test (Wine's processes would hold ctest's output pipe).
+int EndProgramsIn(const std::wstring& folder) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     int count = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        count += entry.th32ParentProcessID == parent;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (!RunsFrom(entry.th32ProcessID, folder))
+            continue;
+        ++count;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        if (process) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
     CloseHandle(snapshot);
     return count;
 }
@@ -211,15 +230,15 @@ struct CrashRun {
 // One crash from start to the closed dialog; gtest's checks stay on the main thread.
 void RunCrash(const std::wstring& folder, const char* mode, CrashRun& run) {
     CrashDialogWatcher watcher(IDCANCEL, [folder](DWORD process) { return RunsFrom(process, folder); });
-    run.exit = RunProgram(folder, ToWide(mode, CP_ACP), run.crashed, 30000);
-    run.dialogSeen = watcher.Wait(20000);
+    run.exit = RunProgram(folder, ToWide(mode, CP_ACP), run.crashed, kCrashBoundMs);
+    run.dialogSeen = watcher.Wait(kDialogBoundMs);
     if (run.dialogSeen && watcher.Process() && WaitForSingleObject(watcher.Process(), 10000) == WAIT_OBJECT_0)
         GetExitCodeProcess(watcher.Process(), &run.reportExit);
     run.seen = watcher.seen;
     run.dump = ReadDump(folder + L"VxCrash.dmp");
     run.thread = ReadBytes(folder + L"thread.txt");
     // The crashed process has ended, so every report it started is either closed or still here.
-    run.laterReports = ChildrenOf(run.crashed);
+    run.laterReports = EndProgramsIn(folder);
 }
 
 // Writing a dump takes Wine's debug helper seconds, so the crashes run side by side.
@@ -282,13 +301,15 @@ protected:
 
     // Runs the dialog with the text; placeholders {pid}, {tid}, {ptr} name a real thread of this
     // process and a real exception record.
-    SeenDialog Run(std::string text, int button) {
+    SeenDialog Run(std::string text, int button, std::function<void(HWND)> onFound = nullptr) {
         Replace(text, "{pid}", std::to_string(GetCurrentProcessId()));
         Replace(text, "{tid}", std::to_string(GetCurrentThreadId()));
         char pointer[32];
-        snprintf(pointer, sizeof pointer, "%llx", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(&pointers)));
+        snprintf(pointer, sizeof pointer, "%llx",
+                 static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(&pointers)));
         Replace(text, "{ptr}", pointer);
-        CrashDialogWatcher watcher(button, [](DWORD process) { return process == GetCurrentProcessId(); });
+        auto own = [](DWORD process) { return process == GetCurrentProcessId(); };
+        CrashDialogWatcher watcher(button, own, std::move(onFound));
         EXPECT_EQ(RunCrashDialog(ToWide(text, CP_UTF8)), 0);
         EXPECT_TRUE(watcher.Wait(0));
         return watcher.seen;
@@ -408,6 +429,26 @@ TEST_F(CrashDialogTest, TheLanguagePartPicksAFileInLanguagesOnly) {
         EXPECT_EQ(seen.prompt.substr(0, c.promptStart.size()), c.promptStart);
         EXPECT_FALSE(seen.locateEnabled);
     }
+}
+
+// The dialog as a person sees it, in the built-in language of the system's code page; the run
+// under zh_CN.UTF-8 gives the Chinese one.
+TEST_F(CrashDialogTest, Screenshot) {
+    const bool chinese = Brimholt::BuiltInCodeForOemCp(GetOEMCP()) == "zh-cn";
+    const std::string file = std::string(VX_SCREENS_DIR) + (chinese ? "/crash_dialog_zh.png" : "/crash_dialog_en.png");
+    bool grabbed = false;
+    SeenDialog seen = Run("none", IDCANCEL, [&](HWND dialog) {
+        RECT r = {};
+        GetWindowRect(dialog, &r);
+        char crop[64];
+        snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", r.right - r.left + 20, r.bottom - r.top + 20, r.left - 10,
+                 r.top - 10);
+        std::string out, error;
+        grabbed = vxtest::RunLinux({"/usr/bin/import", "-window", "root", "-crop", crop, file}, &out, &error, 20000);
+        EXPECT_TRUE(grabbed) << error;
+    });
+    EXPECT_TRUE(grabbed);
+    EXPECT_EQ(seen.caption, chinese ? L"\u4e25\u91cd\u9519\u8bef" : L"Fatal Error");
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ std::wstring Beside(const wchar_t* name) {
 
 void NoteThread() {
     std::string id = std::to_string(GetCurrentThreadId()) + "\n";
-    HANDLE file = CreateFileW(Beside(L"thread.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
-                              nullptr);
+    std::wstring path = Beside(L"thread.txt");
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     DWORD written = 0;
     WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr);
     CloseHandle(file);
