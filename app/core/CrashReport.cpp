@@ -14,6 +14,7 @@
 
 #include <commctrl.h>
 
+#include <cerrno>
 #include <cwctype>
 
 using Brimholt::Log;
@@ -106,9 +107,14 @@ bool InstallCrashDumper() {
         Log << "The crash-dump library has no set-up function" << std::endl;
         return false;
     }
+    std::wstring program = ProgramPath();
+    if (program.empty()) {
+        Log << "Cannot read the program path, error " << GetLastError() << std::endl;
+        return false;
+    }
     AppContext* context = GetAppContext();
     std::string code = context ? context->Translator().CurrentCode() : Brimholt::BuiltInCodeForOemCp(GetOEMCP());
-    setup(ProgramPath().c_str(), CrashCommandLine(code).c_str(), 1);
+    setup(program.c_str(), CrashCommandLine(code).c_str(), 1);
     return true;
 }
 
@@ -137,8 +143,7 @@ CrashArguments ParseCrashArguments(const std::wstring& text) {
     return args;
 }
 
-CCrashDlg::CCrashDlg(const std::wstring& argumentText)
-    : translator_(false), args_(ParseCrashArguments(argumentText)) {
+CCrashDlg::CCrashDlg(const std::wstring& argumentText) : translator_(false), args_(ParseCrashArguments(argumentText)) {
     // The translator refuses codes that are not plain names, so the part never leaves "Languages\".
     if (!args_.parts.empty())
         translator_.LoadLanguageFile(ToNarrow(args_.parts[0], CP_UTF8));

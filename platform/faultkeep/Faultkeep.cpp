@@ -93,6 +93,12 @@ DWORD WINAPI ReportThread(void*) {
   return 0;
 }
 
+[[noreturn]] void End(DWORD code) {
+  TerminateProcess(GetCurrentProcess(), code);
+  for (;;)
+    Sleep(INFINITE);
+}
+
 // The first crashing thread wins. A later one (the report thread included) waits for the first
 // to end the process; a fault of the first one inside its own handling ends the process at once.
 void Claim(DWORD code) {
@@ -102,9 +108,7 @@ void Claim(DWORD code) {
     return;
   if (first != self)
     WaitForSingleObject(g_reporter->finished, kReportWaitMs + 10000);
-  TerminateProcess(GetCurrentProcess(), code);
-  for (;;)
-    Sleep(INFINITE);
+  End(code);
 }
 
 // Runs on the crashing thread, which may have almost no stack left: it only signals and waits.
@@ -114,9 +118,7 @@ void Claim(DWORD code) {
   r.pointers = pointers;
   SetEvent(r.request);
   WaitForSingleObject(r.finished, kReportWaitMs + 5000);
-  TerminateProcess(GetCurrentProcess(), code);
-  for (;;)
-    Sleep(INFINITE);
+  End(code);
 }
 
 LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* pointers) {
@@ -177,9 +179,8 @@ bool WriteDump(const wchar_t* path, DWORD processId, DWORD threadId, ULONG_PTR p
 void QuietAbort() {
   typedef unsigned int(__cdecl * SetAbortBehavior)(unsigned int flags, unsigned int mask);
   HMODULE runtime = GetModuleHandleW(L"msvcrt.dll");
-  auto set = runtime ? reinterpret_cast<SetAbortBehavior>(
-                           reinterpret_cast<void*>(GetProcAddress(runtime, "_set_abort_behavior")))
-                     : nullptr;
+  FARPROC found = runtime ? GetProcAddress(runtime, "_set_abort_behavior") : nullptr;
+  auto set = reinterpret_cast<SetAbortBehavior>(reinterpret_cast<void*>(found));
   if (set)
     set(0, _WRITE_ABORT_MSG | _CALL_REPORTFAULT);
 }

@@ -97,7 +97,9 @@ public:
     // onFound runs with the dialog on screen, before the button is pressed.
     CrashDialogWatcher(int button, std::function<bool(DWORD process)> wanted,
                        std::function<void(HWND dialog)> onFound = nullptr)
-        : button_(button), wanted_(std::move(wanted)), onFound_(std::move(onFound)),
+        : button_(button),
+          wanted_(std::move(wanted)),
+          onFound_(std::move(onFound)),
           found_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         thread_ = std::thread([this] { Watch(); });
     }
@@ -209,10 +211,8 @@ struct CrashCase {
 };
 
 const CrashCase kCrashes[] = {
-    {"access", EXCEPTION_ACCESS_VIOLATION},
-    {"abort", kFaultkeepAbortCode},
-    {"terminate", kFaultkeepTerminateCode},
-    {"overflow", EXCEPTION_STACK_OVERFLOW},
+    {"access", EXCEPTION_ACCESS_VIOLATION}, {"abort", kFaultkeepAbortCode},
+    {"terminate", kFaultkeepTerminateCode}, {"overflow", EXCEPTION_STACK_OVERFLOW},
     {"twice", EXCEPTION_ACCESS_VIOLATION},
 };
 
