@@ -63,7 +63,8 @@ done
 trap 'kill $xvfb 2>/dev/null || true; stop_wine' EXIT
 export DISPLAY=$display
 stop_wine
-rm -rf "$out"/win-*/wineprefix* "$out"/win-*/screens
+rm -rf "$out"/win-*/wineprefix*
+rm -f "$out"/win-*/screens/*.png  # the folders are made when the build is configured
 
 status=0
 for arch in "${run_arches[@]}"; do

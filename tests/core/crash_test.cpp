@@ -444,6 +444,8 @@ TEST_F(CrashDialogTest, Screenshot) {
         snprintf(crop, sizeof crop, "%ldx%ld+%ld+%ld", r.right - r.left + 20, r.bottom - r.top + 20, r.left - 10,
                  r.top - 10);
         std::string out, error;
+        // The build made the folder, but a test run may have cleared the build's screenshots since.
+        vxtest::RunLinux({"/bin/mkdir", "-p", VX_SCREENS_DIR}, &out, &error, 20000);
         grabbed = vxtest::RunLinux({"/usr/bin/import", "-window", "root", "-crop", crop, file}, &out, &error, 20000);
         EXPECT_TRUE(grabbed) << error;
     });
