@@ -7,6 +7,7 @@
 #include <common/CodePage.h>
 #include <common/FileText.h>
 #include <common/Log.h>
+#include <wtl/Seams.h>
 
 #include <cwctype>
 
@@ -278,7 +279,7 @@ int LanguageTranslator::AskYesNo(HWND owner, const std::wstring& section, const 
                                  const TextVars& vars) const {
     std::wstring text = Text(section, key, vars);
     std::wstring caption = Text(L"Global", L"Name");
-    return MessageBoxW(owner, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    return WTL::ShowMessageBox(owner, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
 }
 
 }  // namespace Brimholt

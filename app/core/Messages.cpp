@@ -4,6 +4,7 @@
 #include "AppContext.h"
 
 #include <Tessara.h>
+#include <wtl/Seams.h>
 
 size_t msg_grab::AddItem(std::shared_ptr<CParseContext> context, std::wstring comicName) {
     items.push_back(GrabItem{std::move(context), std::move(comicName), {}});
@@ -29,7 +30,7 @@ int msg_message_box::Show(HWND owner) {
         if (ctx)
             caption = ctx->Translator().Text(L"Global", L"Name");
     }
-    result = MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    result = WTL::ShowMessageBox(owner, text.c_str(), caption.c_str(), flags);
     return result;
 }
 

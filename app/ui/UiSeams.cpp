@@ -1,0 +1,73 @@
+// The placeholder page and the default seams: a page kind that is not built yet shows its title on
+// a plain page; a dialog that is not built yet is not shown.
+#include "UiSeams.h"
+
+#include "VxView.h"
+#include "wtl/WindowImpl.h"
+
+namespace {
+
+class CPlaceholderView : public WTL::CWindowImpl<CPlaceholderView>, public VxView {
+public:
+    DECLARE_WND_CLASS_EX(L"Vx.PlaceholderView", CS_HREDRAW | CS_VREDRAW, COLOR_WINDOW)
+
+    CPlaceholderView(const std::wstring& url, bool isClosable) : url_(url) { closable = isClosable; }
+
+    bool OpenUrl(const wchar_t* url) override { return !closable && _wcsicmp(url, L"about:downloader") == 0; }
+    const wchar_t* GetUrl() override { return url_.c_str(); }
+
+    static VxView* Make(HWND parent, const std::wstring& url, bool isClosable) {
+        auto* view = new CPlaceholderView(url, isClosable);
+        RECT rc = {0, 0, 0, 0};
+        if (!view->Create(parent, &rc, nullptr, WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN)) {
+            delete view;
+            return nullptr;
+        }
+        view->hwnd_ = view->m_hWnd;
+        return view;
+    }
+
+    BEGIN_MSG_MAP(CPlaceholderView)
+    END_MSG_MAP()
+
+    void OnFinalMessage(HWND) override { delete this; }
+
+private:
+    std::wstring url_;
+};
+
+void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
+    v.download = [](HWND tab) { return CPlaceholderView::Make(tab, L"", false); };
+    v.manga = [](HWND tab, const std::wstring& url, const std::string&, std::shared_ptr<CParseContext>) {
+        return CPlaceholderView::Make(tab, url, true);
+    };
+    v.search = [](HWND tab, const std::wstring& keyword, const std::string&, int) {
+        return CPlaceholderView::Make(tab, keyword, true);
+    };
+    v.recommend = [](HWND, const RECT&, int) { return false; };
+
+    d.about = d.settings = d.checkUpdate = [](HWND) { return IDCANCEL; };
+    d.manageFavorites = [](HWND, HIMAGELIST) { return false; };
+    d.favoriteItem = [](HWND, HIMAGELIST, const std::wstring&, const std::wstring&, const std::string&, bool) {
+        return IDCANCEL;
+    };
+    d.repair = d.zipProgress = [](HWND, int) { return IDCANCEL; };
+    d.example = [](HWND, const std::wstring&) { return IDCANCEL; };
+}
+
+struct AllSeams {
+    AllSeams() { InstallPlaceholders(views, dialogs); }
+    ViewSeams views;
+    DialogSeams dialogs;
+};
+
+AllSeams& All() {
+    static AllSeams seams;
+    return seams;
+}
+
+}  // namespace
+
+ViewSeams& Views() { return All().views; }
+DialogSeams& Dialogs() { return All().dialogs; }
+void ResetUiSeams() { InstallPlaceholders(All().views, All().dialogs); }
