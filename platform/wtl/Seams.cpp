@@ -101,4 +101,19 @@ BOOL PlayMessageBeep(UINT type) {
   return f ? f(type) : RealBeep(type);
 }
 
+bool IsWebAddress(const wchar_t* text) {
+  if (!text)
+    return false;
+  return (::_wcsnicmp(text, L"http://", 7) == 0 && text[7]) || (::_wcsnicmp(text, L"https://", 8) == 0 && text[8]);
+}
+
+// Site, script and service texts reach links: a "file:" or "javascript:" target must never run.
+bool OpenWebAddress(HWND owner, const wchar_t* url) {
+  if (!IsWebAddress(url)) {
+    PlayMessageBeep(0);
+    return false;
+  }
+  return ShellOpen(owner, url, nullptr, SW_SHOWNORMAL);
+}
+
 }  // namespace WTL

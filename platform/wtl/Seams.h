@@ -33,4 +33,9 @@ bool BrowseForFolder(HWND owner, const std::wstring& start, std::wstring& chosen
 UINT TrackPopup(HMENU menu, UINT flags, int x, int y, HWND owner);
 BOOL PlayMessageBeep(UINT type);
 
+// Whether the text is an http or https address (scheme compared without case).
+bool IsWebAddress(const wchar_t* text);
+// Opens a web address in the user's browser; anything but http and https only beeps.
+bool OpenWebAddress(HWND owner, const wchar_t* url);
+
 }  // namespace WTL
