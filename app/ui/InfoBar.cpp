@@ -7,6 +7,7 @@
 #include "Messages.h"
 #include "MsgCenter.h"
 
+#include <Dornet.h>
 #include <common/Log.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@ namespace {
 
 const int kDefaultTimeoutSeconds = 120;
 std::atomic<int> g_timeoutSeconds{kDefaultTimeoutSeconds};
+std::function<int(Orvane::OvRequest*)> g_startForTesting;
 
 // Posts to a bar; a message that could not be posted (the bar is gone) is deleted here.
 void PostToBar(int barId, VxMsg* msg) {
@@ -50,6 +52,14 @@ int StepRequestTimeout() {
 
 void SetStepRequestTimeoutForTesting(int seconds) {
     g_timeoutSeconds = seconds > 0 ? seconds : kDefaultTimeoutSeconds;
+}
+
+int StartStepRequest(Orvane::OvRequest* request) {
+    return g_startForTesting ? g_startForTesting(request) : request->Start();
+}
+
+void SetStepStartForTesting(std::function<int(Orvane::OvRequest*)> start) {
+    g_startForTesting = std::move(start);
 }
 
 void VxInfoObserver::SetInfo(const wchar_t* key) {

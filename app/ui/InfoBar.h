@@ -7,7 +7,12 @@
 #include "wtl/DataExchange.h"
 #include "wtl/Dialog.h"
 
+#include <functional>
 #include <string>
+
+namespace Orvane {
+class OvRequest;
+}
 
 class msg_async_work;
 class msg_end_dialog;
@@ -36,6 +41,11 @@ public:
 // 120 unless a test shortens it. Set only while no step runs.
 int StepRequestTimeout();
 void SetStepRequestTimeoutForTesting(int seconds);  // 0 or less: back to 120
+// Starts a step's request: Orvane::OvRequest::Start, unless a test put its own in place (which
+// must then keep Start's contract: on a non-zero result the request is gone and no completion
+// comes). An empty function restores Start.
+int StartStepRequest(Orvane::OvRequest* request);
+void SetStepStartForTesting(std::function<int(Orvane::OvRequest*)> start);
 
 class VxInfoBar : public WTL::CDialogImpl<VxInfoBar>, public VxMsgObserver {
 public:

@@ -42,7 +42,7 @@ void CInitDlg::OnWorkDone() {
     }
     PrepareConfigRequest(request, ctx->Debug().SysProxy);
     request->SetTimeout(StepRequestTimeout());
-    int started = request->Start();
+    int started = StartStepRequest(request);
     if (started != Orvane::kStarted) {
         // The request has deleted itself and the client is never called.
         Brimholt::Log << "The configuration request did not start: " << started << std::endl;

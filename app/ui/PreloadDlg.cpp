@@ -192,7 +192,7 @@ void CPreloadDlg::PreloadFetch() {
         work_->PrepareRequest(request);
     }
     request->SetTimeout(StepRequestTimeout());
-    int started = request->Start();
+    int started = StartStepRequest(request);
     if (started != Orvane::kStarted) {
         // The request is gone and its client will never be called: end the step here.
         Brimholt::Log << "The " << (failure == kPreloadPageFailed ? "page" : "script")
@@ -370,7 +370,7 @@ void CPreSearchDlg::Start() {
     for (size_t at = info.find(L"%KEYWORD%"); at != std::wstring::npos; at = info.find(L"%KEYWORD%", at + keyword.size()))
         info.replace(at, 9, keyword);
     SetInfoText(info);
-    int started = request->Start();
+    int started = StartStepRequest(request);
     if (started != Orvane::kStarted) {
         code = started ? started : -1;
         EndDialog(2);
