@@ -7,15 +7,6 @@
 #include "PreloadDlg.h"
 
 #include <common/CodePage.h>
-#include <common/Log.h>
-
-#ifdef VX_NO_PAGE_STEP
-// The page-loading module is not in this tree yet: the address fails as a step that cannot start.
-bool VxTabView::OpenScripted(const std::wstring&) {
-    Brimholt::Log << "The page-loading step is not built in" << std::endl;
-    return false;
-}
-#else
 
 bool VxTabView::OpenScripted(const std::wstring& address) {
     CPreloadDlg step(address);
@@ -29,4 +20,3 @@ bool VxTabView::OpenScripted(const std::wstring& address) {
     AddMangaView(ToWide(step.url, CP_UTF8), cookies, step.context);
     return true;
 }
-#endif

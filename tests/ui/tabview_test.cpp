@@ -217,6 +217,26 @@ TEST_F(TabViewTest, KeywordsSearchAndAddressesOfOtherSitesGoToTheFrame) {
     }
 }
 
+// The demo site has a script: its page is loaded in the info bar and shown as a comic page; a
+// page that cannot be had ends in the step's question and opens nothing.
+TEST_F(TabViewTest, AnAddressOfASiteWithAScriptOpensAComicPage) {
+    const std::wstring comic = ToWide(Service().SiteUrl("/comic/harbor.html"), CP_UTF8);
+    EXPECT_TRUE(tabs().OpenUrl(comic, false));
+    ASSERT_EQ(tabs().GetPageCount(), 1);
+    EXPECT_EQ(tabs().GetPageImage(0), 2);
+    EXPECT_EQ(std::wstring(tabs().PageView(0)->GetUrl()), comic);
+    EXPECT_TRUE(frame().boxes.empty());
+    EXPECT_TRUE(frame().simpleUrls.empty());
+
+    EXPECT_FALSE(tabs().OpenUrl(ToWide(Service().SiteUrl("/comic/no-such-comic.html"), CP_UTF8), true));
+    EXPECT_EQ(tabs().GetPageCount(), 1);
+    ASSERT_EQ(frame().boxes.size(), 1u);
+    EXPECT_EQ(frame().boxes[0].text, Text(L"Messages", L"GetHTMLFailed"));
+    Settle();
+    EXPECT_TRUE(frame().simpleUrls.empty());
+    EXPECT_TRUE(frame().searches.empty());
+}
+
 TEST_F(TabViewTest, ADisabledSearchShowsAMessageInstead) {
     ASSERT_EQ(Service()
                   .Control("fail", {{"path", "/v2/config.php"}, {"body", R"({"b":[],"e":"","p":"","v":{},"sd":true})"}})
