@@ -367,7 +367,8 @@ void CPreSearchDlg::Start() {
     // The text goes first: after Start the completion may end the bar at any moment.
     AppContext* ctx = GetAppContext();
     std::wstring info = ctx ? ctx->Translator().Text(L"Infos", L"Searching") : L"Searching";
-    for (size_t at = info.find(L"%KEYWORD%"); at != std::wstring::npos; at = info.find(L"%KEYWORD%", at + keyword.size()))
+    for (size_t at = info.find(L"%KEYWORD%"); at != std::wstring::npos;
+         at = info.find(L"%KEYWORD%", at + keyword.size()))
         info.replace(at, 9, keyword);
     SetInfoText(info);
     int started = StartStepRequest(request);

@@ -54,7 +54,8 @@ struct StepsEnvironment : ::testing::Environment {
                        "function Vellix_ParseVolumes(url, page) return {} end\n"
                        "function Vellix_BeforeNavigate(url, data)\n"
                        "  if url:match('/tojs/') then vxapi2.Set('CurrentURL', 'javascript:alert(1)') return true end\n"
-                       "  if url:match('/tofile/') then vxapi2.Set('CurrentURL', 'file:///C:/windows/win.ini') return true end\n"
+                       "  if url:match('/tofile/') then vxapi2.Set('CurrentURL', 'file:///C:/windows/win.ini') return "
+                       "true end\n"
                        "  if url:match('/badstart/') then vxapi2.Set('CurrentURL', 'http://') return true end\n"
                        "  return false\n"
                        "end\n");

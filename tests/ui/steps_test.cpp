@@ -555,8 +555,8 @@ TEST_F(PreloadTest, Outcome6OffersTheBrowser) {
         EXPECT_TRUE(frame.boxes[0].sent);
         EXPECT_EQ(frame.boxes[0].flags, 0x24);
         EXPECT_EQ(frame.boxes[0].text, Msg(L"GetHTMLFailed"));
-        EXPECT_EQ(frame.shellOpens, answer == IDYES ? std::vector<std::wstring>{ToWide(address, CP_UTF8)}
-                                                    : std::vector<std::wstring>{});
+        EXPECT_EQ(frame.shellOpens,
+                  answer == IDYES ? std::vector<std::wstring>{ToWide(address, CP_UTF8)} : std::vector<std::wstring>{});
     }
 }
 
