@@ -7,6 +7,8 @@
 #include <AppContext.h>
 #include <AppDatabase.h>
 #include <AppPath.h>
+#include <DownloaderImpl.h>
+#include <VxDownloadMgr.h>
 #include <FavoritesStore.h>
 #include <LanguageTranslator.h>
 #include <Messages.h>
