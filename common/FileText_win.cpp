@@ -46,3 +46,21 @@ DWORD ReadFileBytes(const std::wstring& path, size_t maxBytes, std::string& byte
         bytes.clear();
     return error;
 }
+
+bool WriteFileReplacing(const std::wstring& path, const std::string& bytes) {
+    std::wstring temp = path + L".tmp";
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = bytes.size() <= MAXDWORD &&
+              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    ok = CloseHandle(file) && ok;
+    if (ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DWORD error = GetLastError();
+    DeleteFileW(temp.c_str());
+    SetLastError(error);
+    return false;
+}

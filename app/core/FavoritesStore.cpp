@@ -288,6 +288,14 @@ std::wstring FavoritesStore::FilePath(const std::wstring& folder) {
     return path + L"Favorites.json";
 }
 
+bool FavoritesStore::IsUsableFile(const std::wstring& path) {
+    std::string text;
+    if (ReadFavoritesFile(path, text) != ReadResult::kOk)
+        return false;
+    JsonTree tree(ParseTree(text));
+    return tree.get() != nullptr;
+}
+
 // Only a missing file gives the defaults silently; one that exists but cannot be used is kept
 // as "Favorites.json.bak" before the defaults replace it.
 DWORD WINAPI FavoritesStore::LoaderThread(void*) {

@@ -60,6 +60,8 @@ public:
     static DWORD WINAPI WriterThread(void* snapshot);
 
     static std::wstring FilePath(const std::wstring& folder);
+    // Whether the file exists and holds favourites the loader can use.
+    static bool IsUsableFile(const std::wstring& path);
     static void RebuildIndex(JsonValue* array, FavoriteIndex& index);
 
     JsonValue* root = nullptr;  // owned; null until the first load arrived

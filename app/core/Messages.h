@@ -207,9 +207,10 @@ public:
 
 class msg_edit_favorite : public VxMsg {
 public:
-    msg_edit_favorite(int favoriteLocation, int requesterId)
-        : VxMsg("edit_favorite"), location(favoriteLocation), requester(requesterId) {}
-    int location;
+    // The address, not the node: a reload may free the tree before the message is handled.
+    msg_edit_favorite(std::string address, int requesterId)
+        : VxMsg("edit_favorite"), url(std::move(address)), requester(requesterId) {}
+    std::string url;
     int requester;
 };
 

@@ -2,6 +2,8 @@
 // opened through CreateFileW so UTF-8 paths work.
 #include "ZipWorker.h"
 
+#include <atomic>
+
 #include "AppContext.h"
 #include "MsgCenter.h"
 
@@ -79,9 +81,17 @@ bool WriteFileInto(zipFile zip, const std::wstring& path, std::vector<char>& buf
 
 CZipWorker::CZipWorker(int taskRowid, int observerId) : VxDBTask(false), observer(observerId), progress(taskRowid) {}
 
+namespace {
+std::atomic<int> g_running{0};
+}
+
+int RunningZipJobs() { return g_running.load(); }
+
 bool CZipWorker::Start() {
+    ++g_running;
     AutoHandle thread(CreateThread(nullptr, 0, ZipWorkerThread, this, 0, nullptr));
     if (!thread) {
+        --g_running;
         Brimholt::Log << "Cannot start the zip thread: " << GetLastError() << std::endl;
         return false;
     }
@@ -197,5 +207,6 @@ DWORD WINAPI ZipWorkerThread(void* param) {
     }
     worker->Pack();
     delete worker;
+    --g_running;
     return 0;
 }

@@ -30,5 +30,8 @@ private:
     void ReportFailure(const std::wstring& archive);
 };
 
+// Archives being written right now, on any thread.
+int RunningZipJobs();
+
 // The thread routine: reads the task through the database worker, packs, deletes the worker.
 DWORD WINAPI ZipWorkerThread(void* worker);

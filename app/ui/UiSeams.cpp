@@ -45,6 +45,8 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
         return CPlaceholderView::Make(tab, keyword, true);
     };
     v.recommend = [](HWND, const RECT&, int) { return false; };
+    v.advert = [](HWND, const RECT&, int, const std::wstring&) -> HWND { return nullptr; };
+    v.popupAdvert = [](const std::wstring&) {};
 
     d.about = d.settings = d.checkUpdate = [](HWND) { return IDCANCEL; };
     d.manageFavorites = [](HWND, HIMAGELIST) { return false; };

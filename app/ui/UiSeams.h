@@ -22,6 +22,10 @@ struct ViewSeams {
     std::function<VxView*(HWND tabView, const std::wstring& keyword, const std::string& json, int controlId)> search;
     // Starts the recommendations page on its own thread; the page adds its tab itself.
     std::function<bool(HWND tabView, const RECT& area, int controlId)> recommend;
+    // The advert panel of the frame: its window, or null when there is none.
+    std::function<HWND(HWND frame, const RECT& area, int controlId, const std::wstring& url)> advert;
+    // The start-up advert in a pop-up browser of its own.
+    std::function<void(const std::wstring& url)> popupAdvert;
 };
 
 // Modal dialogs opened by commands and bus messages; each returns the dialog's result.

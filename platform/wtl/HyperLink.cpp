@@ -105,7 +105,7 @@ bool CHyperLink::Navigate() {
   std::wstring target = target_.empty() ? GetLabel() : target_;
   if (target.empty())
     return false;
-  return ShellOpen(GetParent(), target.c_str(), nullptr, SW_SHOWNORMAL);
+  return OpenWebAddress(GetParent(), target.c_str());
 }
 
 LRESULT CHyperLink::OnPaint(UINT msg, WPARAM wParam, LPARAM, BOOL&) {

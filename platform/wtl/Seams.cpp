@@ -55,6 +55,8 @@ UINT RealTrackPopup(HMENU menu, UINT flags, int x, int y, HWND owner) {
 
 BOOL RealBeep(UINT type) { return ::MessageBeep(type); }
 
+BOOL RealNotifyIcon(DWORD action, NOTIFYICONDATAW* data) { return ::Shell_NotifyIconW(action, data); }
+
 UiSeams RealSeams() {
   UiSeams s;
   s.messageBox = RealMessageBox;
@@ -62,6 +64,7 @@ UiSeams RealSeams() {
   s.browseFolder = RealBrowseFolder;
   s.trackPopupMenu = RealTrackPopup;
   s.messageBeep = RealBeep;
+  s.notifyIcon = RealNotifyIcon;
   return s;
 }
 
@@ -99,6 +102,26 @@ UINT TrackPopup(HMENU menu, UINT flags, int x, int y, HWND owner) {
 BOOL PlayMessageBeep(UINT type) {
   auto& f = Seams().messageBeep;
   return f ? f(type) : RealBeep(type);
+}
+
+BOOL NotifyIcon(DWORD action, NOTIFYICONDATAW* data) {
+  auto& f = Seams().notifyIcon;
+  return f ? f(action, data) : RealNotifyIcon(action, data);
+}
+
+bool IsWebAddress(const wchar_t* text) {
+  if (!text)
+    return false;
+  return (::_wcsnicmp(text, L"http://", 7) == 0 && text[7]) || (::_wcsnicmp(text, L"https://", 8) == 0 && text[8]);
+}
+
+// Site, script and service texts reach links: a "file:" or "javascript:" target must never run.
+bool OpenWebAddress(HWND owner, const wchar_t* url) {
+  if (!IsWebAddress(url)) {
+    PlayMessageBeep(0);
+    return false;
+  }
+  return ShellOpen(owner, url, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace WTL

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <functional>
 #include <string>
@@ -20,6 +21,8 @@ struct UiSeams {
   // Answers like TrackPopupMenuEx: the command with TPM_RETURNCMD, else non-zero on success.
   std::function<UINT(HMENU menu, UINT flags, int x, int y, HWND owner)> trackPopupMenu;
   std::function<BOOL(UINT type)> messageBeep;
+  // Shell_NotifyIconW.
+  std::function<BOOL(DWORD action, NOTIFYICONDATAW* data)> notifyIcon;
 };
 
 // Process-wide; read on any thread, replaced only while no window uses them.
@@ -32,5 +35,11 @@ bool BrowseForFolder(HWND owner, const std::wstring& start, std::wstring& chosen
                      int rootCsidl = 0x0011 /* CSIDL_DRIVES */, const wchar_t* title = nullptr);
 UINT TrackPopup(HMENU menu, UINT flags, int x, int y, HWND owner);
 BOOL PlayMessageBeep(UINT type);
+BOOL NotifyIcon(DWORD action, NOTIFYICONDATAW* data);
+
+// Whether the text is an http or https address (scheme compared without case).
+bool IsWebAddress(const wchar_t* text);
+// Opens a web address in the user's browser; anything but http and https only beeps.
+bool OpenWebAddress(HWND owner, const wchar_t* url);
 
 }  // namespace WTL

@@ -454,9 +454,19 @@ TEST(HyperLink, ClickOpensTheTargetThroughTheShellSeam) {
   click(2, 2);
   ASSERT_EQ(seams.opened.size(), 3u);
   EXPECT_EQ(seams.opened[2], L"http://example.invalid/volume");
+  // Targets come from the service and from sites: only web addresses reach the shell.
+  for (const wchar_t* refused : {L"file:///C:/windows/system32/calc.exe", L"javascript:alert(1)", L"C:\\x.exe",
+                                 L"http://", L"mailto:a@b.invalid"}) {
+    link.SetHyperLink(refused);
+    click(2, 2);
+    EXPECT_EQ(seams.opened.size(), 3u) << "refused: " << std::string(refused, refused + wcslen(refused));
+  }
+  link.SetHyperLink(L"HTTPS://example.invalid/");
+  click(2, 2);
+  ASSERT_EQ(seams.opened.size(), 4u) << "the scheme is compared without case";
   EnableWindow(label, FALSE);
   click(2, 2);
-  EXPECT_EQ(seams.opened.size(), 3u);
+  EXPECT_EQ(seams.opened.size(), 4u);
 }
 
 TEST(HyperLink, HoverAndIdealHeight) {

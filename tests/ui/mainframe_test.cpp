@@ -1,0 +1,441 @@
+// The main frame and the program's normal mode, in this process: start-up against the reference
+// service, the failures that end it, the language setting, the tray, the exit question and the
+// favourites saves. Message boxes, the folder browser and the tray go through the window seams.
+#include "Application.h"
+#include "MainFrame.h"
+
+#include <AppContext.h>
+#include <AppDatabase.h>
+#include <AppPath.h>
+#include <FavoritesStore.h>
+#include <LanguageTranslator.h>
+#include <Messages.h>
+#include <MsgCenter.h>
+#include <VxMsg.h>
+
+#include "DbTestSupport.h"
+#include "ServiceTestSupport.h"
+#include "wtl/AxHost.h"
+#include "wtl/MessageLoop.h"
+#include "wtl/Module.h"
+#include "wtl/Seams.h"
+
+#include <common/CodePage.h>
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class UiEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+        InitCommonControlsEx(&controls);
+        WTL::AxWinInit();
+        WTL::AppModule().Init(nullptr);
+    }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new UiEnvironment);
+
+// Message boxes are answered here (any thread) and kept; a box whose text holds a key of
+// `answers` gets that answer, every other one IDOK.
+struct Boxes {
+    Boxes() {
+        WTL::Seams().messageBox = [this](HWND, const wchar_t* text, const wchar_t* caption, UINT flags) {
+            std::lock_guard<std::mutex> guard(lock);
+            seen.push_back({text ? text : L"", caption ? caption : L"", flags});
+            for (const auto& a : answers) {
+                if (seen.back().text.find(a.first) != std::wstring::npos)
+                    return a.second;
+            }
+            return IDOK;
+        };
+        WTL::Seams().shellOpen = [this](HWND, const wchar_t* file, const wchar_t*, int) {
+            std::lock_guard<std::mutex> guard(lock);
+            opened.push_back(file);
+            return true;
+        };
+    }
+    ~Boxes() { WTL::ResetSeams(); }
+
+    struct Box {
+        std::wstring text, caption;
+        UINT flags;
+    };
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(lock);
+        return seen.size();
+    }
+    bool Saw(const std::wstring& part) {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const Box& b : seen) {
+            if (b.text.find(part) != std::wstring::npos)
+                return true;
+        }
+        return false;
+    }
+    Box Last() {
+        std::lock_guard<std::mutex> guard(lock);
+        return seen.empty() ? Box{} : seen.back();
+    }
+
+    std::mutex lock;
+    std::vector<Box> seen;
+    std::vector<std::pair<std::wstring, int>> answers;
+    std::vector<std::wstring> opened;
+};
+
+std::wstring English(const wchar_t* section, const wchar_t* key) {
+    Brimholt::LanguageTranslator builtIn(false);
+    return builtIn.Text(section, key);
+}
+
+void Fail(const std::string& path, const std::vector<std::pair<std::string, std::string>>& rule) {
+    std::vector<std::pair<std::string, std::string>> params = {{"path", path}};
+    params.insert(params.end(), rule.begin(), rule.end());
+    std::string answer = Service().Control("fail", params);
+    ASSERT_EQ(answer.find("ERROR"), std::string::npos) << answer;
+}
+
+void ResetService() { Service().Control("reset"); }
+
+// Runs the program's normal mode on this thread; closer (on a thread of its own) may end it.
+int RunProgram(const std::function<void(HWND frame)>& whenUp = nullptr) {
+    std::atomic<bool> running{true};
+    std::thread closer([&] {
+        if (!whenUp)
+            return;
+        HWND frame = nullptr;
+        DWORD start = GetTickCount();
+        while (running && GetTickCount() - start < 60000) {
+            frame = FindWindowW(L"Vellix2Window", nullptr);
+            if (frame && IsWindowVisible(frame)) {
+                whenUp(frame);
+                return;
+            }
+            Sleep(20);
+        }
+    });
+    int result = RunApplication(SW_SHOWNORMAL);
+    running = false;
+    closer.join();
+    return result;
+}
+
+// The frame is up and its start-up job has run once the download list is the first tab.
+bool StartedUp(HWND frame) {
+    HWND tabView = GetDlgItem(frame, IDC_TAB_VIEW);
+    HWND strip = tabView ? FindWindowExW(tabView, nullptr, WC_TABCONTROLW, nullptr) : nullptr;
+    return strip && TabCtrl_GetItemCount(strip) >= 1;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Service().ServicePort() > 0);
+        ResetService();
+    }
+    void TearDown() override { ResetService(); }
+
+    ScopedAppFolder folder;
+    Boxes boxes;
+};
+
+TEST_F(ProgramTest, StartsUpAgainstTheServiceAndClosesWithZero) {
+    std::atomic<bool> up{false};
+    int result = RunProgram([&](HWND frame) {
+        DWORD start = GetTickCount();
+        while (!StartedUp(frame) && GetTickCount() - start < 30000)
+            Sleep(20);
+        up = StartedUp(frame);
+        PostMessageW(frame, WM_CLOSE, 0, 0);
+    });
+    EXPECT_TRUE(up) << "the download list opened as the first tab";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(boxes.Count(), 0u) << "nothing to ask at a normal start and close";
+
+    // One configuration request, with the version header and the built-in language.
+    std::string log = ServiceLog("/v2/config.php");
+    EXPECT_NE(log.find("lang=en"), std::string::npos) << log;
+    EXPECT_NE(log.find("2.5.0.35"), std::string::npos) << log;
+    EXPECT_EQ(ServiceLogCount("/v2/config.php"), 1);
+    // The language setting is filled with the translator's choice at the first start.
+    EXPECT_EQ(Query(folder + L"Vellix.dat", "SELECT value FROM Config2 WHERE key='Language'"), "[[\"en\"]]");
+}
+
+TEST_F(ProgramTest, InitFailureShowsInitFailedAndEnds) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> rule;
+    } cases[] = {
+        {"status 500", {{"status", "500"}}},
+        {"dropped connection", {{"drop", "1"}}},
+    };
+    const std::wstring initFailed = English(L"Messages", L"InitFailed");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetService();
+        Fail("/v2/config.php", c.rule);
+        size_t before = boxes.Count();
+        DWORD start = GetTickCount();
+        int result = RunProgram();
+        EXPECT_EQ(result, 0);
+        EXPECT_LT(GetTickCount() - start, 30000u);
+        ASSERT_EQ(boxes.Count(), before + 1);
+        EXPECT_EQ(boxes.Last().text, initFailed);
+        EXPECT_EQ(boxes.Last().caption, English(L"Global", L"Error"));
+    }
+}
+
+// A developer starts without the service: the failed configuration does not end the program.
+TEST_F(ProgramTest, DeveloperSettingsGoOnAfterAFailedInit) {
+    WriteBytes(folder + L"debug.ini", "[Config]\r\n");
+    Fail("/v2/config.php", {{"status", "500"}});
+    std::atomic<bool> up{false};
+    int result = RunProgram([&](HWND frame) {
+        DWORD start = GetTickCount();
+        while (!StartedUp(frame) && GetTickCount() - start < 30000)
+            Sleep(20);
+        up = StartedUp(frame);
+        PostMessageW(frame, WM_CLOSE, 0, 0);
+    });
+    EXPECT_TRUE(up);
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(boxes.Saw(English(L"Messages", L"InitFailed")));
+}
+
+TEST_F(ProgramTest, DatabaseThatCannotOpenEndsWithOne) {
+    ASSERT_TRUE(CreateDirectoryW((folder + L"Vellix.dat").c_str(), nullptr));
+    EXPECT_EQ(RunProgram(), 1);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Last().text, L"Failed to initialize, cannot open database.");
+    EXPECT_EQ(boxes.Last().caption, English(L"Global", L"Error"));
+    EXPECT_EQ(boxes.Last().flags, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(FindWindowW(L"Vellix2Window", nullptr), nullptr);
+}
+
+TEST_F(ProgramTest, LanguageThatIsNoneFallsBackAndIsWrittenBack) {
+    Fail("/v2/config.php", {{"status", "500"}});
+    ASSERT_EQ(RunProgram(), 0);  // creates the database
+    const std::wstring db = folder + L"Vellix.dat";
+    ASSERT_TRUE(ExecSql(db, "UPDATE Config2 SET value='xx-none' WHERE key='Language';"));
+    ASSERT_EQ(RunProgram(), 0);
+    EXPECT_EQ(Query(db, "SELECT value FROM Config2 WHERE key='Language'"), "[[\"en\"]]");
+}
+
+// The frame on this thread, over a context with an open database, with the service answering.
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Service().ServicePort() > 0);
+        ResetService();
+        ASSERT_TRUE(WTL::AppModule().AddMessageLoop(&loop));
+        ASSERT_TRUE(frame.CreateFrame());
+        frame.ShowWindow(SW_SHOWNORMAL);
+        ASSERT_TRUE(PumpUntil([&] { return StartedUp(frame.m_hWnd); }, 30000));
+    }
+    void TearDown() override {
+        if (frame.IsWindow())
+            frame.DestroyWindow();
+        PumpPending();
+        WTL::AppModule().RemoveMessageLoop();
+        ResetService();
+    }
+
+    // Pumps through the loop's filters, as the program's own loop does.
+    bool Pump(const std::function<bool()>& done, DWORD timeoutMs = 5000) {
+        DWORD start = GetTickCount();
+        for (;;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (!loop.PreTranslateMessage(&msg)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageW(&msg);
+                }
+            }
+            if (done())
+                return true;
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+
+    ServiceContext context;
+    Boxes boxes;
+    WTL::CMessageLoop loop;
+    CMainFrame frame;
+};
+
+TEST_F(FrameTest, ObserversChildrenAndTitle) {
+    EXPECT_EQ(frame.id, 0);
+    EXPECT_EQ(frame.panel.id, 1);
+    EXPECT_EQ(frame.tabView.id, 2);
+    wchar_t title[100] = {};
+    GetWindowTextW(frame.m_hWnd, title, 100);
+    EXPECT_EQ(std::wstring(title), English(L"Global", L"Name") + L" v2.5.0.35");
+    wchar_t cls[64] = {};
+    GetClassNameW(frame.m_hWnd, cls, 64);
+    EXPECT_STREQ(cls, L"Vellix2Window");
+    for (int child : {IDC_AVATAR, IDC_PANEL, IDC_STATUS_BAR, IDC_TAB_VIEW})
+        EXPECT_NE(GetDlgItem(frame.m_hWnd, child), nullptr) << child;
+    // init_finished shows the broadcast link with the catalogue's first entry.
+    HWND link = GetDlgItem(frame.statusBar, IDC_BROADCAST);
+    ASSERT_TRUE(Pump([&] { return IsWindowVisible(link) != FALSE; }));
+    wchar_t label[200] = {};
+    GetWindowTextW(link, label, 200);
+    EXPECT_STRNE(label, L"Broadcast") << "the first broadcast replaced the initial text";
+    // The avatar was written from the built-in picture.
+    EXPECT_TRUE(Exists(context.Folder() + L"avatar.bmp"));
+    EXPECT_EQ(ReadBytes(context.Folder() + L"avatar.bmp").substr(0, 2), "BM");
+    RECT rc;
+    GetWindowRect(frame.m_hWnd, &rc);
+    EXPECT_EQ(rc.right - rc.left, 800);
+    EXPECT_EQ(rc.bottom - rc.top, 600);
+}
+
+TEST_F(FrameTest, TrayIconComesBeforeHidingAndGoesOnRestore) {
+    context->Database().SetConfig("MinToTray", "1");
+    std::vector<DWORD> actions;
+    BOOL addWorks = FALSE;
+    WTL::Seams().notifyIcon = [&](DWORD action, NOTIFYICONDATAW* data) {
+        EXPECT_EQ(data->uID, 419u);
+        actions.push_back(action);
+        return action == NIM_ADD ? addWorks : TRUE;
+    };
+
+    // The shell refuses the icon: the window stays reachable as a normal minimised one.
+    frame.ShowWindow(SW_MINIMIZE);
+    Pump([] { return false; }, 100);
+    EXPECT_EQ(actions, std::vector<DWORD>{NIM_ADD});
+    EXPECT_TRUE(frame.IsWindowVisible());
+    EXPECT_FALSE(frame.InTray());
+    frame.ShowWindow(SW_RESTORE);
+
+    addWorks = TRUE;
+    actions.clear();
+    frame.ShowWindow(SW_MINIMIZE);
+    Pump([] { return false; }, 100);
+    EXPECT_EQ(actions, std::vector<DWORD>{NIM_ADD});
+    EXPECT_FALSE(frame.IsWindowVisible());
+    EXPECT_TRUE(frame.InTray());
+
+    // A restarted shell gets the icon again.
+    frame.SendMessageW(RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_EQ(actions, (std::vector<DWORD>{NIM_ADD, NIM_ADD}));
+
+    frame.SendMessageW(frame.trayMessage, 0, WM_LBUTTONDBLCLK);
+    EXPECT_EQ(actions.back(), static_cast<DWORD>(NIM_DELETE));
+    EXPECT_TRUE(frame.IsWindowVisible());
+    EXPECT_FALSE(frame.InTray());
+
+    // MinToTray 0: a normal minimised window, no icon.
+    context->Database().SetConfig("MinToTray", "0");
+    actions.clear();
+    frame.ShowWindow(SW_MINIMIZE);
+    Pump([] { return false; }, 100);
+    EXPECT_TRUE(actions.empty());
+    EXPECT_TRUE(frame.IsWindowVisible());
+    frame.ShowWindow(SW_RESTORE);
+}
+
+TEST_F(FrameTest, EscAsksWhileDownloadsAreUnfinished) {
+    HWND box = GetDlgItem(frame.panel.m_hWnd, IDC_INPUT_BOX);
+    ASSERT_NE(box, nullptr);
+    auto esc = [&] { PostMessageW(box, WM_CHAR, VK_ESCAPE, 0); };
+    // The stored task is loaded with the downloader, which nothing has asked for yet.
+    ASSERT_TRUE(ExecSql(context.DatabaseFile(),
+                        "INSERT INTO Task2(url, Name, Cookie, Path, Status) VALUES('http://a.invalid/1', 'Vol 1', '', "
+                        "'C:\\x\\', 3);"));
+    CDownloaderImpl& builtIn = context->GetDownloadMgr()->GetBuiltIn();
+    ASSERT_EQ(builtIn.Tasks().size(), 1u);
+
+    const std::wstring question = English(L"Messages", L"EnsureExit");
+    boxes.answers = {{question, IDNO}};
+    esc();
+    ASSERT_TRUE(Pump([&] { return boxes.Saw(question); }));
+    EXPECT_EQ(boxes.Last().flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    EXPECT_EQ(boxes.Last().caption, English(L"Global", L"Name"));
+    Pump([] { return false; }, 100);
+    EXPECT_TRUE(frame.IsWindow()) << "No keeps the program";
+
+    boxes.answers = {{question, IDYES}};
+    esc();
+    EXPECT_TRUE(Pump([&] { return !frame.IsWindow(); }));
+}
+
+TEST_F(FrameTest, FavouritesSaveOnceAfterABurstAndAtClose) {
+    frame.flushPeriod = 150;
+    FavoritesStore& store = context->Favorites();
+    ASSERT_TRUE(Pump([&] { return store.root != nullptr; }, 10000)) << "the favourites were loaded";
+    Pump([] { return false; }, 50);
+    const int before = frame.favoritesSaves;
+    for (int i = 0; i < 5; ++i)
+        FavoritesStore::PostFlush();
+    ASSERT_TRUE(Pump([&] { return frame.pendingFlushes == 5; }));
+    // One save, at the first tick after a whole period without a further flush.
+    ASSERT_TRUE(Pump([&] { return frame.pendingFlushes == 0; }, 5000));
+    EXPECT_EQ(frame.favoritesSaves, before + 1);
+    Pump([] { return false; }, 400);
+    EXPECT_EQ(frame.favoritesSaves, before + 1) << "no save without a flush";
+
+    // A change just before the close is in the file when the window is gone.
+    FavoriteLink link(L"Closing", "http://site.invalid/closing");
+    ASSERT_TRUE(store.AddItem(store.root, link));
+    frame.DestroyWindow();
+    std::string saved = ReadBytes(FavoritesStore::FilePath(ToWide(context->Database().GetConfig("FavoriteFolder"), CP_UTF8)));
+    EXPECT_NE(saved.find("http://site.invalid/closing"), std::string::npos) << saved;
+}
+
+// The new file and the setting are in place before the old file goes: a kill right after the
+// switch loses nothing.
+TEST_F(FrameTest, FavouritesFolderSwitchKeepsEverythingAtEveryMoment) {
+    FavoritesStore& store = context->Favorites();
+    ASSERT_TRUE(Pump([&] { return store.root != nullptr; }, 10000));
+    FavoriteLink link(L"Kept", "http://site.invalid/kept");
+    ASSERT_TRUE(store.AddItem(store.root, link));
+    const std::wstring oldFolder = ToWide(context->Database().GetConfig("FavoriteFolder"), CP_UTF8);
+    const std::wstring oldFile = FavoritesStore::FilePath(oldFolder);
+    ASSERT_EQ(FavoritesStore::WriterThread(store.Serialize()), 0u);
+    ASSERT_TRUE(Exists(oldFile));
+
+    const std::wstring newFolder = context.Folder() + L"Moved";
+    ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
+    WTL::Seams().browseFolder = [&](HWND, const wchar_t*, const std::wstring& start, int, std::wstring& chosen) {
+        EXPECT_EQ(start, oldFolder);
+        chosen = newFolder;
+        return true;
+    };
+    frame.SendMessageW(WM_COMMAND, ID_FAV_FOLDER, 0);
+
+    // Right after the command, before any timer: the new file holds the favourites, the stored
+    // setting names the new folder, the old file is gone.
+    const std::wstring newFile = FavoritesStore::FilePath(newFolder + L"\\");
+    EXPECT_NE(ReadBytes(newFile).find("http://site.invalid/kept"), std::string::npos);
+    std::string stored = Query(context.DatabaseFile(), "SELECT value FROM Config2 WHERE key='FavoriteFolder'");
+    EXPECT_NE(stored.find("Moved"), std::string::npos) << stored;
+    EXPECT_FALSE(Exists(oldFile));
+    ASSERT_TRUE(Pump([&] { return boxes.Saw(L"Favorites.json"); })) << "the switch is reported";
+
+    // Back to a folder whose file cannot be used, taking the file found: the current one is kept
+    // as ".bak" instead of being deleted.
+    WriteBytes(oldFile, "not favourites");
+    WTL::Seams().browseFolder = [&](HWND, const wchar_t*, const std::wstring&, int, std::wstring& chosen) {
+        chosen = oldFolder;
+        return true;
+    };
+    boxes.answers = {{L"Favorites.json", IDYES}};
+    frame.SendMessageW(WM_COMMAND, ID_FAV_FOLDER, 0);
+    EXPECT_FALSE(Exists(newFile));
+    EXPECT_NE(ReadBytes(newFile + L".bak").find("http://site.invalid/kept"), std::string::npos);
+}
+
+}  // namespace
