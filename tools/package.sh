@@ -28,6 +28,7 @@ system_dlls=" advapi32.dll comctl32.dll comdlg32.dll crypt32.dll dbghelp.dll gdi
   imm32.dll kernel32.dll msimg32.dll msvcrt.dll ntdll.dll ole32.dll oleacc.dll oleaut32.dll psapi.dll
   rpcrt4.dll shell32.dll shlwapi.dll urlmon.dll user32.dll uxtheme.dll version.dll wininet.dll
   winhttp.dll winmm.dll ws2_32.dll wsock32.dll "
+system_dlls=" $(echo $system_dlls) "  # one space between names, for the word match below
 
 lower() { tr '[:upper:]' '[:lower:]' <<<"$1"; }
 imports() { "$objdump" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr -d '\r'; }
@@ -55,7 +56,8 @@ add() {  # add FILE_NAME NEEDED_BY
 add Vellix.exe "the package"
 for f in "${loaded_by_name[@]}"; do add "$f" Vellix.exe; done
 if [ ${#missing[@]} -gt 0 ]; then
-  printf 'package: not in %s and not a Windows DLL: %s\n' "$bin" "${missing[@]}" >&2
+  echo "package: neither in $bin nor a Windows DLL:" >&2
+  printf '  %s\n' "${missing[@]}" >&2
   exit 1
 fi
 

@@ -134,6 +134,11 @@ if [ -n "$screenshot" ]; then
     echo "run: the program did not close its main window within 60 s" >&2
     exit 1
   fi
+  for _ in $(seq 600); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$program" 2>/dev/null; then
+    echo "run: the program's window is gone but the program still runs after 60 s; ending it" >&2
+    exit 1
+  fi
 fi
 
 set +e

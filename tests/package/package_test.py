@@ -215,7 +215,13 @@ class PackageTest(unittest.TestCase):
         waited = windowctl("wait", MAIN_CLASS, str(ARGS.bound))
         self.assertEqual(waited.returncode, 0, waited.stderr + program_output())
         self.assertIsNone(program.poll(), "the window is not the program's: it ended with %s" % program.returncode)
-        self.assertNotEqual(service.log("/v2/config.php"), [], "the program did not ask the test's service")
+        # The frame is shown before its start-up job asks the service for the configuration.
+        deadline = time.monotonic() + ARGS.bound
+        while not [r for r in service.log("/v2/config.php") if r["status"] == 200]:
+            self.assertIsNone(program.poll(), "the program ended with %s before asking the service: %s"
+                              % (program.returncode, program_output()))
+            self.assertLess(time.monotonic(), deadline, "the program did not ask the test's service")
+            time.sleep(0.1)
         closed = windowctl("close", MAIN_CLASS, str(ARGS.bound))
         self.assertEqual(closed.returncode, 0, closed.stderr)
         self.assertEqual(program.wait(ARGS.bound), 0, program_output())
