@@ -42,14 +42,23 @@ void RunHeapJob(VxHeapJob* raw) {
 }
 
 // Messages still queued for a window that is going away would never be released otherwise.
+// Wine hands out a pending WM_QUIT whatever the filter, and the main frame posts it in its own
+// WM_DESTROY, before its children are drained: it goes back for the message loop.
 void DrainQueued(HWND window) {
     MSG queued;
+    bool quit = false;
+    WPARAM quitCode = 0;
     while (PeekMessageW(&queued, window, WM_VELLIX, WM_VELLIX, PM_REMOVE)) {
-        if (queued.wParam)
+        if (queued.message == WM_QUIT) {
+            quit = true;
+            quitCode = queued.wParam;
+        } else if (queued.wParam)
             ReleaseMsg(reinterpret_cast<VxMsg*>(queued.wParam));
         else
             delete reinterpret_cast<VxHeapJob*>(queued.lParam);
     }
+    if (quit)
+        PostQuitMessage(static_cast<int>(quitCode));
 }
 
 }  // namespace

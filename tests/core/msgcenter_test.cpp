@@ -339,6 +339,23 @@ TEST_F(BusTest, MessagesQueuedForADestroyedWindowAreReleased) {
     EXPECT_EQ(obs.received.load(), 0);
 }
 
+// The main frame posts WM_QUIT in its WM_DESTROY; its children are destroyed (and drained) after.
+TEST_F(BusTest, DrainingADestroyedWindowLeavesAPendingQuitForTheLoop) {
+    for (int pending : {0, 3}) {
+        SCOPED_TRACE(pending);
+        TestObserver obs;
+        obs.Register({"counted"});
+        for (int i = 0; i < pending; ++i)
+            ASSERT_TRUE(bus().PostTo(obs.id, new CountedMsg()));
+        PostQuitMessage(7);
+        obs.Destroy();
+        EXPECT_EQ(CountedMsg::live.load(), 0);
+        MSG msg;
+        ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_EQ(msg.wParam, 7u);
+    }
+}
+
 TEST_F(BusTest, ObserverIdsAreNeverReused) {
     TestObserver a;
     a.Register();
