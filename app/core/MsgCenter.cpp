@@ -6,9 +6,6 @@
 
 namespace {
 
-// Ids are never reused, not even by a later centre of the same process.
-int g_nextObserverId = 0;
-
 bool PostToWindow(HWND window, WPARAM wParam, LPARAM lParam) {
     if (PostMessageW(window, WM_VELLIX, wParam, lParam))
         return true;
@@ -20,7 +17,7 @@ bool PostToWindow(HWND window, WPARAM wParam, LPARAM lParam) {
 
 int MsgCenter::RegisterObserver(HWND window, void* object) {
     WriteLock guard(lock_);
-    int id = g_nextObserverId++;
+    int id = nextId_++;
     observers_[id] = Observer{window, object};
     return id;
 }

@@ -36,6 +36,9 @@ private:
     typedef std::vector<std::pair<VxMsgHandler, int>> Subscribers;
 
     RwLock lock_;
+    // Each centre numbers from 0: the frame, the panel and the tab view are 0, 1 and 2 in every
+    // run, also in a test process that builds the program more than once.
+    int nextId_ = 0;
     std::map<std::string, Subscribers> subscriptions_;
     std::map<int, Observer> observers_;
 };

@@ -415,3 +415,13 @@ TEST(RwLockTest, ReadersShareAndAWriterWaitsForAllOfThem) {
 }
 
 }  // namespace
+
+// The program's windows are found by fixed ids (0 the frame, 1 the panel, 2 the tab view): every
+// centre numbers from 0, also the second one of a process.
+TEST(BusNumbering, EveryCentreNumbersFromZero) {
+    for (int round = 0; round < 2; ++round) {
+        MsgCenter centre;
+        for (int expected = 0; expected < 3; ++expected)
+            EXPECT_EQ(centre.RegisterObserver(nullptr, nullptr), expected) << "round " << round;
+    }
+}

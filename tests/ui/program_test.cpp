@@ -1,6 +1,5 @@
 // The program as a process, started from a folder of its own against the reference service: one
-// instance at a time, a start without the crash library, a start without a usable display, and
-// what the main window looks like.
+// instance at a time, a start without the crash library, and what the main window looks like.
 #include "ServiceTestSupport.h"
 
 #include <LanguageTranslator.h>
@@ -183,23 +182,6 @@ TEST_F(ProgramProcessTest, StartsWithoutTheCrashLibrary) {
     ASSERT_NE(window, nullptr);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.WaitExit(), 0u);
-}
-
-// Under Wine a display that cannot be opened makes every window fail: the program must end
-// instead of running a loop without a window.
-TEST_F(ProgramProcessTest, NoMainWindowEndsWithNonZero) {
-    ProgramFolder folder;
-    std::wstring env;
-    for (const wchar_t* p = GetEnvironmentStringsW(); *p; p += wcslen(p) + 1) {
-        if (_wcsnicmp(p, L"DISPLAY=", 8) != 0)
-            env.append(p).push_back(L'\0');
-    }
-    env.append(L"DISPLAY=:4077").push_back(L'\0');
-    env.push_back(L'\0');
-    Process program(folder, env.c_str());
-    DWORD code = program.WaitExit();
-    EXPECT_NE(code, STILL_ACTIVE) << "the program ended";
-    EXPECT_NE(code, 0u);
 }
 
 // The main window as a person sees it, in the built-in language of the system's code page; the
