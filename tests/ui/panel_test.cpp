@@ -22,6 +22,22 @@
 
 namespace {
 
+BOOL CALLBACK TakeMenuWindow(HWND w, LPARAM out) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (wcscmp(cls, L"#32768") != 0 || !IsWindowVisible(w))
+        return TRUE;
+    *reinterpret_cast<HWND*>(out) = w;
+    return FALSE;
+}
+
+// The open menu of this thread: another test program may have a menu open too.
+HWND ThreadMenuWindow() {
+    HWND popup = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), TakeMenuWindow, reinterpret_cast<LPARAM>(&popup));
+    return popup;
+}
+
 struct Environment : ::testing::Environment {
     void SetUp() override {
         folder.reset(new ScopedAppFolder());
@@ -457,7 +473,9 @@ TEST_F(PanelTest, OwnerDrawnMenuItemsAreMeasuredDrawnAndRestored) {
             GetMenuItemRect(nullptr, menu, 0, &first);
             GetMenuItemRect(nullptr, menu, 3, &harbor);
             // The menu's own window: a screen DC does not see other top-level windows under Wine.
-            HWND popup = FindWindowW(L"#32768", nullptr);
+            HWND popup = ThreadMenuWindow();
+            // A busy machine may not have painted the menu yet.
+            RedrawWindow(popup, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
             auto at = [popup](int x, int y) {
                 POINT pt = {x, y};
                 ScreenToClient(popup, &pt);

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,21 @@ public:
 private:
     ScopedAppFolder folder_;
 };
+
+// The main windows of the given processes (visible ones only when asked): the first, and how many.
+std::pair<HWND, int> FindMainWindows(const std::vector<DWORD>& pids, bool visibleOnly) {
+    std::pair<HWND, int> found(nullptr, 0);
+    for (HWND w = FindWindowW(L"Vellix2Window", nullptr); w; w = FindWindowExW(nullptr, w, L"Vellix2Window", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (std::find(pids.begin(), pids.end(), owner) == pids.end() || (visibleOnly && !IsWindowVisible(w)))
+            continue;
+        if (!found.first)
+            found.first = w;
+        ++found.second;
+    }
+    return found;
+}
 
 class Process {
 public:
@@ -87,46 +104,14 @@ public:
     }
     HWND Window() const { return MainWindowOf(pi_.dwProcessId); }
 
-    static HWND MainWindowOf(DWORD pid) {
-        struct Search {
-            DWORD pid;
-            HWND found;
-        } search = {pid, nullptr};
-        EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(p);
-                wchar_t cls[32] = {};
-                DWORD owner = 0;
-                GetWindowThreadProcessId(w, &owner);
-                GetClassNameW(w, cls, 32);
-                if (owner == s->pid && wcscmp(cls, L"Vellix2Window") == 0 && IsWindowVisible(w)) {
-                    s->found = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
+    static HWND MainWindowOf(DWORD pid) { return FindMainWindows({pid}, true).first; }
 
 private:
     PROCESS_INFORMATION pi_ = {};
     bool started_ = false;
 };
 
-int CountMainWindows() {
-    int count = 0;
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            wchar_t cls[32] = {};
-            GetClassNameW(w, cls, 32);
-            if (wcscmp(cls, L"Vellix2Window") == 0)
-                ++*reinterpret_cast<int*>(p);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    return count;
-}
+int CountMainWindows(const std::vector<DWORD>& pids) { return FindMainWindows(pids, false).second; }
 
 class ProgramProcessTest : public ::testing::Test {
 protected:
@@ -150,7 +135,7 @@ TEST_F(ProgramProcessTest, SecondStartRestoresTheFirstAndExitsWithZero) {
     while (IsIconic(window) && GetTickCount() - start < 10000)
         Sleep(20);
     EXPECT_FALSE(IsIconic(window)) << "the running program was restored";
-    EXPECT_EQ(CountMainWindows(), 1);
+    EXPECT_EQ(CountMainWindows({first.Id(), second.Id()}), 1);
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(first.WaitExit(), 0u);
@@ -170,7 +155,7 @@ TEST_F(ProgramProcessTest, TwoStartsAtOnceLeaveOneProgram) {
     const Process& running = codeA == 0 ? b : a;
     HWND window = running.WaitWindow();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(CountMainWindows(), 1);
+    EXPECT_EQ(CountMainWindows({a.Id(), b.Id()}), 1);
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(running.WaitExit(), 0u);
 }
