@@ -406,6 +406,10 @@ std::string AppDatabase::GetConfig(const char* key) {
         auto it = cache_.find(key);
         if (it != cache_.end())
             return it->second;
+        // Written by this run, maybe still queued on the worker.
+        it = written_.find(key);
+        if (it != written_.end())
+            return it->second;
     }
     std::lock_guard<std::mutex> guard(readLock_);
     std::string value;
@@ -438,6 +442,8 @@ void AppDatabase::SetConfig(const char* key, const char* utf8value) {
     auto it = cache_.find(key);
     if (it != cache_.end())
         it->second = value;
+    else
+        written_[key] = value;
     Post(new SetConfigTask(configWrite_, key, value));
 }
 

@@ -130,6 +130,8 @@ private:
     bool accepting_ = false;  // under queueLock_: the worker runs and no stop request is queued
     RwLock configLock_;
     std::map<std::string, std::string> cache_;
+    // Uncached keys set in this run: their writes are queued, so a read must not go to the table.
+    std::map<std::string, std::string> written_;
     std::mutex readLock_;  // configRead_ is shared by every thread that reads an uncached key
 };
 

@@ -270,7 +270,9 @@ TEST_F(DatabaseTest, OtherKeysAreStoredByTheWorkerAndReadFromTheTable) {
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     db.Post(new FnJob(true, [release](sqlite3*) { WaitForSingleObject(release, INFINITE); }));
     db.SetConfigW("Language", L"zh-cn");
-    EXPECT_EQ(db.GetConfig("Language"), "");  // still queued behind the blocked job
+    // The write is still queued behind the blocked job, yet a read sees it.
+    EXPECT_EQ(Rows("SELECT value FROM Config2 WHERE key='Language'"), "[]");
+    EXPECT_EQ(db.GetConfig("Language"), "zh-cn");
     SetEvent(release);
     Drain(db);
     EXPECT_EQ(db.GetConfig("Language"), "zh-cn");

@@ -21,8 +21,12 @@
 #include "wtl/MessageLoop.h"
 #include "wtl/Module.h"
 #include "wtl/Seams.h"
+#include "UiSeams.h"
 
 #include <common/CodePage.h>
+#include <common/Scoped.h>
+
+#include <Tessara.h>
 
 #include <gtest/gtest.h>
 
@@ -450,6 +454,34 @@ TEST_F(FrameTest, FavouritesFolderSwitchKeepsEverythingAtEveryMoment) {
     frame.SendMessageW(WM_COMMAND, ID_FAV_FOLDER, 0);
     EXPECT_FALSE(Exists(newFile));
     EXPECT_NE(ReadBytes(newFile + L".bak").find("http://site.invalid/kept"), std::string::npos);
+}
+
+// The edit request names the favourite by its address: a reload between the post and its handling
+// frees the old tree, and the frame looks the address up in the new one.
+TEST_F(FrameTest, EditFavouriteIsLookedUpByAddressWhenHandled) {
+    FavoritesStore& store = context->Favorites();
+    ASSERT_TRUE(Pump([&] { return store.root != nullptr; }, 10000));
+    FavoriteLink link(L"Edited", "http://site.invalid/edited");
+    ASSERT_TRUE(store.AddItem(store.root, link));
+    std::vector<std::string> asked;
+    Dialogs().favoriteItem = [&](HWND, HIMAGELIST, const std::wstring&, const std::wstring&, const std::string& url,
+                                 bool edit) {
+        EXPECT_TRUE(edit);
+        asked.push_back(url);
+        return IDCANCEL;
+    };
+    MsgCenter& bus = context->Messages();
+    for (const char* url : {"http://site.invalid/edited", "http://site.invalid/missing"})
+        ASSERT_TRUE(bus.PostTo(0, new msg_edit_favorite(url, 0)));
+    // A reload lands before the two requests are handled: the old tree is freed.
+    msg_favorites_loaded reloaded;
+    reloaded.tree = newArrayValue();
+    store.SetLoaded(reloaded);
+    FavoriteLink again(L"Edited", "http://site.invalid/edited");
+    ASSERT_TRUE(store.AddItem(store.root, again));
+    Pump([] { return false; }, 300);
+    ResetUiSeams();
+    EXPECT_EQ(asked, std::vector<std::string>{"http://site.invalid/edited"}) << "the missing one opens nothing";
 }
 
 }  // namespace
