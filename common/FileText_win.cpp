@@ -47,7 +47,8 @@ DWORD ReadFileBytes(const std::wstring& path, size_t maxBytes, std::string& byte
     return error;
 }
 
-bool WriteFileReplacing(const std::wstring& path, const std::string& bytes) {
+bool WriteFileReplacing(const std::wstring& path, const std::string& bytes)
+{
     std::wstring temp = path + L".tmp";
     HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

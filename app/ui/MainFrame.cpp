@@ -50,7 +50,9 @@ public:
     void Execute(sqlite3**) override {}
 };
 
-Brimholt::LanguageTranslator& Texts() { return GetAppContext()->Translator(); }
+Brimholt::LanguageTranslator& Texts() {
+    return GetAppContext()->Translator();
+}
 
 std::wstring Text(const wchar_t* section, const wchar_t* key, const TextVars& vars = TextVars()) {
     return Texts().Text(section, key, vars);
@@ -173,8 +175,8 @@ void CMainFrame::LoadAvatar(HWND avatar) {
     }
     HANDLE picture = ::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 60, 60, LR_LOADFROMFILE);
     if (picture) {
-        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(::SendMessageW(avatar, STM_SETIMAGE, IMAGE_BITMAP,
-                                                                reinterpret_cast<LPARAM>(picture)));
+        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
+            ::SendMessageW(avatar, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture)));
         if (old && old != picture)
             ::DeleteObject(old);
     }
@@ -323,7 +325,8 @@ LRESULT CMainFrame::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
     RECT rc;
     if (panel.m_hWnd && GetWindowRectInParent(panel.m_hWnd, rc)) {
         int right = advert_ ? width - metrics.frameCx - kAdvertWidth : width;
-        panel.SetWindowPos(nullptr, 0, 0, right - rc.left, rc.bottom - rc.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        panel.SetWindowPos(nullptr, 0, 0, right - rc.left, rc.bottom - rc.top,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (advert_ && GetWindowRectInParent(advert_, rc)) {
         ::SetWindowPos(advert_, nullptr, width - metrics.frameCx - kAdvertWidth, rc.top, kAdvertWidth,
@@ -332,7 +335,8 @@ LRESULT CMainFrame::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
     int statusHeight = 0;
     if (statusBar && GetWindowRectInParent(statusBar, rc)) {
         statusHeight = rc.bottom - rc.top;
-        ::SetWindowPos(statusBar, nullptr, 0, height - statusHeight, width, statusHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(statusBar, nullptr, 0, height - statusHeight, width, statusHeight,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (tabView.m_hWnd && GetWindowRectInParent(tabView.m_hWnd, rc)) {
         tabView.SetWindowPos(nullptr, 0, 0, width - rc.left, (height - statusHeight) - rc.top,
@@ -420,7 +424,8 @@ LRESULT CMainFrame::OnTrayNotify(LPARAM mouseMessage) {
                 pt.x = std::max(info.rcWork.left, std::min(pt.x, info.rcWork.right - 1));
         }
         ::SetForegroundWindow(m_hWnd);
-        UINT chosen = WTL::TrackPopup(menu, PopupMenuAlign(pt.x, pt.y) | TPM_RETURNCMD | TPM_VERTICAL, pt.x, pt.y, m_hWnd);
+        UINT chosen =
+            WTL::TrackPopup(menu, PopupMenuAlign(pt.x, pt.y) | TPM_RETURNCMD | TPM_VERTICAL, pt.x, pt.y, m_hWnd);
         ::DestroyMenu(menu);
         if (chosen == ID_TRAY_RESTORE)
             PostMessageW(trayMessage, 0, WM_LBUTTONDBLCLK);
@@ -482,46 +487,46 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
 LRESULT CMainFrame::OnCommand(UINT, WPARAM wParam, LPARAM, BOOL& bHandled) {
     DialogSeams& dialogs = Dialogs();
     switch (LOWORD(wParam)) {
-    case IDC_GO: {
-        std::wstring text = panel.inputBox.GetText();
-        if (text.empty())
-            WTL::PlayMessageBeep(0);
-        else
-            tabView.OpenUrl(text, false);
-        break;
-    }
-    case ID_ABOUT:
-        dialogs.about(m_hWnd);
-        break;
-    case ID_SETTINGS:
-        dialogs.settings(m_hWnd);
-        break;
-    case ID_HOT_MANGAS:
-        tabView.OpenUrl(L"about:recommended", true);
-        break;
-    case ID_FAV_CHECK_UPDATE:
-        dialogs.checkUpdate(m_hWnd);
-        break;
-    case ID_FAV_MANAGE:
-        if (dialogs.manageFavorites(m_hWnd, panel.smallImages)) {
-            auto* msg = new msg_update_favorite(std::string(), 0);
-            if (!GetAppContext()->Messages().Broadcast(msg))
-                delete msg;
+        case IDC_GO: {
+            std::wstring text = panel.inputBox.GetText();
+            if (text.empty())
+                WTL::PlayMessageBeep(0);
+            else
+                tabView.OpenUrl(text, false);
+            break;
         }
-        break;
-    case ID_FAV_SORT: {
-        FavoritesStore& store = GetAppContext()->Favorites();
-        if (store.root) {
-            store.SortByName(store.root);
-            FavoritesStore::PostFlush();
+        case ID_ABOUT:
+            dialogs.about(m_hWnd);
+            break;
+        case ID_SETTINGS:
+            dialogs.settings(m_hWnd);
+            break;
+        case ID_HOT_MANGAS:
+            tabView.OpenUrl(L"about:recommended", true);
+            break;
+        case ID_FAV_CHECK_UPDATE:
+            dialogs.checkUpdate(m_hWnd);
+            break;
+        case ID_FAV_MANAGE:
+            if (dialogs.manageFavorites(m_hWnd, panel.smallImages)) {
+                auto* msg = new msg_update_favorite(std::string(), 0);
+                if (!GetAppContext()->Messages().Broadcast(msg))
+                    delete msg;
+            }
+            break;
+        case ID_FAV_SORT: {
+            FavoritesStore& store = GetAppContext()->Favorites();
+            if (store.root) {
+                store.SortByName(store.root);
+                FavoritesStore::PostFlush();
+            }
+            break;
         }
-        break;
-    }
-    case ID_FAV_FOLDER:
-        OnFavoritesFolder();
-        break;
-    default:
-        bHandled = FALSE;
+        case ID_FAV_FOLDER:
+            OnFavoritesFolder();
+            break;
+        default:
+            bHandled = FALSE;
     }
     return 0;
 }
@@ -628,7 +633,9 @@ void CMainFrame::OnCommandChange(msg_command_change* msg) {
         delete text;
 }
 
-void CMainFrame::OnExecute(msg_execute* msg) { tabView.OpenUrl(msg->url, false); }
+void CMainFrame::OnExecute(msg_execute* msg) {
+    tabView.OpenUrl(msg->url, false);
+}
 
 void CMainFrame::OnFavoritesLoaded(msg_favorites_loaded* msg) {
     FavoritesStore& store = GetAppContext()->Favorites();
@@ -643,9 +650,13 @@ void CMainFrame::OnFlushFavorites(msg_flush_favorites*) {
     ++pendingFlushes;
 }
 
-void CMainFrame::OnGrab(msg_grab* msg) { msg->Run(m_hWnd); }
+void CMainFrame::OnGrab(msg_grab* msg) {
+    msg->Run(m_hWnd);
+}
 
-void CMainFrame::OnMessageBox(msg_message_box* msg) { msg->Show(m_hWnd); }
+void CMainFrame::OnMessageBox(msg_message_box* msg) {
+    msg->Show(m_hWnd);
+}
 
 void CMainFrame::OnRepairTask(msg_repair_task* msg) {
     if (Dialogs().repair(m_hWnd, msg->taskId) != IDOK)
@@ -686,10 +697,12 @@ void CMainFrame::OnSimpleUrl(msg_simple_url* msg) {
     std::wstring host;
     if (SplitUrl(url, ToUtf8CStr(msg->url.c_str()).c_str()))
         host = ToWide(url.host, CP_UTF8);
-    int answer = Box(m_hWnd, Text(L"Messages", L"UnsupportedSite", {{L"DOMAIN", host}}), L"Error",
-                     MB_YESNO | MB_ICONQUESTION);
+    int answer =
+        Box(m_hWnd, Text(L"Messages", L"UnsupportedSite", {{L"DOMAIN", host}}), L"Error", MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES)
         WTL::OpenWebAddress(m_hWnd, ToWide(SiteListUrl(), CP_UTF8).c_str());
 }
 
-void CMainFrame::OnTaskPack(msg_task_pack* msg) { Dialogs().zipProgress(m_hWnd, msg->taskId); }
+void CMainFrame::OnTaskPack(msg_task_pack* msg) {
+    Dialogs().zipProgress(m_hWnd, msg->taskId);
+}

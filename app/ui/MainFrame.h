@@ -46,25 +46,25 @@ public:
     BOOL PreTranslateMessage(MSG* msg) override;
 
     BEGIN_MSG_MAP(CMainFrame)
-        if (VxMsgObserver::OnMessage(hWnd, uMsg, wParam, lParam, lResult))
-            return TRUE;
-        MESSAGE_HANDLER(WM_CREATE, OnCreate)
-        MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
-        MESSAGE_HANDLER(WM_SIZE, OnSize)
-        MESSAGE_HANDLER(WM_PAINT, OnPaint)
-        MESSAGE_HANDLER(WM_CLOSE, OnClose)
-        MESSAGE_HANDLER(WM_GETMINMAXINFO, OnGetMinMaxInfo)
-        MESSAGE_HANDLER(WM_TIMER, OnTimer)
-        MESSAGE_HANDLER(WM_COMMAND, OnCommand)
-        MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
-        if (uMsg == trayMessage) {
-            lResult = OnTrayNotify(lParam);
-            return TRUE;
-        }
-        if (uMsg == taskbarCreated_) {
-            OnTaskbarCreated();
-            return FALSE;
-        }
+    if (VxMsgObserver::OnMessage(hWnd, uMsg, wParam, lParam, lResult))
+        return TRUE;
+    MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    MESSAGE_HANDLER(WM_SIZE, OnSize)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
+    MESSAGE_HANDLER(WM_CLOSE, OnClose)
+    MESSAGE_HANDLER(WM_GETMINMAXINFO, OnGetMinMaxInfo)
+    MESSAGE_HANDLER(WM_TIMER, OnTimer)
+    MESSAGE_HANDLER(WM_COMMAND, OnCommand)
+    MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
+    if (uMsg == trayMessage) {
+        lResult = OnTrayNotify(lParam);
+        return TRUE;
+    }
+    if (uMsg == taskbarCreated_) {
+        OnTaskbarCreated();
+        return FALSE;
+    }
     END_MSG_MAP()
 
     LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL&);

@@ -70,6 +70,12 @@ AllSeams& All() {
 
 }  // namespace
 
-ViewSeams& Views() { return All().views; }
-DialogSeams& Dialogs() { return All().dialogs; }
-void ResetUiSeams() { InstallPlaceholders(All().views, All().dialogs); }
+ViewSeams& Views() {
+    return All().views;
+}
+DialogSeams& Dialogs() {
+    return All().dialogs;
+}
+void ResetUiSeams() {
+    InstallPlaceholders(All().views, All().dialogs);
+}

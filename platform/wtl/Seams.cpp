@@ -88,8 +88,7 @@ bool ShellOpen(HWND owner, const wchar_t* file, const wchar_t* params, int show)
   return f ? f(owner, file, params, show) : RealShellOpen(owner, file, params, show);
 }
 
-bool BrowseForFolder(HWND owner, const std::wstring& start, std::wstring& chosen, int rootCsidl,
-                     const wchar_t* title) {
+bool BrowseForFolder(HWND owner, const std::wstring& start, std::wstring& chosen, int rootCsidl, const wchar_t* title) {
   auto& f = Seams().browseFolder;
   return f ? f(owner, title, start, rootCsidl, chosen) : RealBrowseFolder(owner, title, start, rootCsidl, chosen);
 }

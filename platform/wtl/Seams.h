@@ -15,8 +15,7 @@ struct UiSeams {
   std::function<int(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags)> messageBox;
   std::function<bool(HWND owner, const wchar_t* file, const wchar_t* params, int show)> shellOpen;
   // True with the chosen file-system folder when the user confirmed one.
-  std::function<bool(HWND owner, const wchar_t* title, const std::wstring& start, int rootCsidl,
-                     std::wstring& chosen)>
+  std::function<bool(HWND owner, const wchar_t* title, const std::wstring& start, int rootCsidl, std::wstring& chosen)>
       browseFolder;
   // Answers like TrackPopupMenuEx: the command with TPM_RETURNCMD, else non-zero on success.
   std::function<UINT(HMENU menu, UINT flags, int x, int y, HWND owner)> trackPopupMenu;

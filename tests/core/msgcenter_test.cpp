@@ -332,7 +332,7 @@ TEST_F(BusTest, MessagesQueuedForADestroyedWindowAreReleased) {
     CountedMsg kept("counted", true);
     ASSERT_TRUE(bus().PostTo(obs.id, &kept));
     ASSERT_TRUE(obs.PostJob([token] {}));
-    obs.Destroy();  // before anything was pumped
+    obs.Destroy();                          // before anything was pumped
     EXPECT_EQ(CountedMsg::live.load(), 1);  // only the kept one, which is ours
     EXPECT_EQ(kept.refcount.load(), 0);
     EXPECT_EQ(token.use_count(), 1);

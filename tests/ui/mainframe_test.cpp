@@ -111,7 +111,9 @@ void Fail(const std::string& path, const std::vector<std::pair<std::string, std:
     ASSERT_EQ(answer.find("ERROR"), std::string::npos) << answer;
 }
 
-void ResetService() { Service().Control("reset"); }
+void ResetService() {
+    Service().Control("reset");
+}
 
 // This process's main window: other test programs may have one of their own.
 HWND OurMainWindow() {
@@ -409,7 +411,8 @@ TEST_F(FrameTest, FavouritesSaveOnceAfterABurstAndAtClose) {
     FavoriteLink link(L"Closing", "http://site.invalid/closing");
     ASSERT_TRUE(store.AddItem(store.root, link));
     frame.DestroyWindow();
-    std::string saved = ReadBytes(FavoritesStore::FilePath(ToWide(context->Database().GetConfig("FavoriteFolder"), CP_UTF8)));
+    std::string saved =
+        ReadBytes(FavoritesStore::FilePath(ToWide(context->Database().GetConfig("FavoriteFolder"), CP_UTF8)));
     EXPECT_NE(saved.find("http://site.invalid/closing"), std::string::npos) << saved;
 }
 

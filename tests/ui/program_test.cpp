@@ -111,7 +111,9 @@ private:
     bool started_ = false;
 };
 
-int CountMainWindows(const std::vector<DWORD>& pids) { return FindMainWindows(pids, false).second; }
+int CountMainWindows(const std::vector<DWORD>& pids) {
+    return FindMainWindows(pids, false).second;
+}
 
 class ProgramProcessTest : public ::testing::Test {
 protected:
