@@ -14,6 +14,7 @@
 #include <Messages.h>
 #include <MsgCenter.h>
 #include <VxMsg.h>
+#include <ZipWorker.h>
 
 #include "DbTestSupport.h"
 #include "ServiceTestSupport.h"
@@ -229,6 +230,53 @@ TEST_F(ProgramTest, DeveloperSettingsGoOnAfterAFailedInit) {
     EXPECT_TRUE(up);
     EXPECT_EQ(result, 0);
     EXPECT_FALSE(boxes.Saw(English(L"Messages", L"InitFailed")));
+}
+
+// The service's addresses (broadcast "u", advert "e", pop-up "p") open only as web addresses; a
+// broadcast without an address opens nothing, not even its label.
+TEST_F(ProgramTest, ServiceAddressesOpenOnlyAsWebAddresses) {
+    const struct {
+        const char* name;
+        const char* config;
+        size_t popups, adverts, opened;
+    } cases[] = {
+        {"unsafe",
+         R"j({"b":[{"n":"http://label.invalid/","u":""}],"e":"file:///C:/x.html","p":"javascript:alert(1)","v":{}})j",
+         0, 0, 0},
+        {"web",
+         R"j({"b":[{"n":"News","u":"https://news.invalid/"}],"e":"http://ad.invalid/?v=%v","p":"http://pop.invalid/","v":{}})j",
+         1, 1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetService();
+        Fail("/v2/config.php", {{"status", "200"}, {"body", c.config}});
+        std::vector<std::wstring> popups, adverts;
+        Views().popupAdvert = [&](const std::wstring& url) { popups.push_back(url); };
+        Views().advert = [&](HWND, const RECT&, int, const std::wstring& url) -> HWND {
+            adverts.push_back(url);
+            return nullptr;
+        };
+        size_t openedBefore = boxes.opened.size();
+        int result = RunProgram([&](HWND frame) {
+            HWND status = GetDlgItem(frame, IDC_STATUS_BAR);
+            HWND link = GetDlgItem(status, IDC_BROADCAST);
+            DWORD start = GetTickCount();
+            while (!IsWindowVisible(link) && GetTickCount() - start < 30000)
+                Sleep(20);
+            SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 3));
+            SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 3));
+            PostMessageW(frame, WM_CLOSE, 0, 0);
+        });
+        ResetUiSeams();
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(popups.size(), c.popups);
+        EXPECT_EQ(adverts.size(), c.adverts);
+        if (!adverts.empty())
+            EXPECT_EQ(adverts[0], L"http://ad.invalid/?v=2.5.0.35");
+        std::lock_guard<std::mutex> guard(boxes.lock);
+        EXPECT_EQ(boxes.opened.size() - openedBefore, c.opened);
+    }
 }
 
 TEST_F(ProgramTest, DatabaseThatCannotOpenEndsWithOne) {
@@ -485,6 +533,47 @@ TEST_F(FrameTest, EditFavouriteIsLookedUpByAddressWhenHandled) {
     Pump([] { return false; }, 300);
     ResetUiSeams();
     EXPECT_EQ(asked, std::vector<std::string>{"http://site.invalid/edited"}) << "the missing one opens nothing";
+}
+
+// An archive still being written is unfinished work too: closing asks, as with downloads.
+TEST_F(FrameTest, ClosingWhileAnArchiveIsWrittenAsks) {
+    const std::wstring pictures = context.Folder() + L"Packing\\";
+    ASSERT_TRUE(CreateDirectoryW(pictures.c_str(), nullptr));
+    // Noise does not compress: packing it at the highest level takes a while.
+    std::string noise(3 << 20, '\0');
+    unsigned state = 2463534242u;
+    for (char& c : noise) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    std::string sql =
+        "INSERT INTO Task2(rowid, url, Name, Cookie, Path, Status) VALUES(7, 'http://a.invalid/7', "
+        "'Packing', '', '" +
+        ToNarrow(pictures, CP_UTF8) + "', 2);";
+    for (int i = 0; i < 8; ++i) {
+        noise[0] = static_cast<char>(i);
+        WriteBytes(pictures + L"p" + std::to_wstring(i) + L".jpg", noise);
+        sql += "INSERT INTO Image2(url, ref, target, status, parent, ext) VALUES('http://a.invalid/i" +
+               std::to_string(i) + "', '', 'p" + std::to_string(i) + "', 1, 7, '.jpg');";
+    }
+    ASSERT_TRUE(ExecSql(context.DatabaseFile(), sql));
+
+    const std::wstring question = English(L"Messages", L"EnsureExit");
+    boxes.answers = {{question, IDNO}};
+    auto* worker = new CZipWorker(7, -1);
+    ASSERT_TRUE(worker->Start());
+    frame.PostMessageW(WM_CLOSE);
+    ASSERT_TRUE(Pump([&] { return boxes.Saw(question); }));
+    EXPECT_TRUE(frame.IsWindow()) << "No keeps the program while the archive is written";
+
+    // Once it is written, the close goes on without a question.
+    ASSERT_TRUE(Pump([] { return RunningZipJobs() == 0; }, 60000));
+    size_t asked = boxes.Count();
+    frame.PostMessageW(WM_CLOSE);
+    EXPECT_TRUE(Pump([&] { return !frame.IsWindow(); }));
+    EXPECT_EQ(boxes.Count(), asked);
 }
 
 }  // namespace
