@@ -419,7 +419,8 @@ LRESULT CMainFrame::OnTrayNotify(LPARAM mouseMessage) {
         POINT pt = {};
         ::GetCursorPos(&pt);
         if (!::MonitorFromPoint(pt, MONITOR_DEFAULTTONULL)) {
-            MONITORINFO info = {sizeof(info)};
+            MONITORINFO info = {};
+            info.cbSize = sizeof(info);
             if (::GetMonitorInfoW(::MonitorFromPoint(pt, MONITOR_DEFAULTTONEAREST), &info))
                 pt.x = std::max(info.rcWork.left, std::min(pt.x, info.rcWork.right - 1));
         }

@@ -66,7 +66,8 @@ std::pair<HWND, int> FindMainWindows(const std::vector<DWORD>& pids, bool visibl
 class Process {
 public:
     explicit Process(const ProgramFolder& folder, const wchar_t* env = nullptr) {
-        STARTUPINFOW si = {sizeof(si)};
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
         std::wstring line = L"\"" + folder.Exe() + L"\"";
         started_ = CreateProcessW(folder.Exe().c_str(), &line[0], nullptr, nullptr, FALSE,
                                   env ? CREATE_UNICODE_ENVIRONMENT : 0, const_cast<wchar_t*>(env),
