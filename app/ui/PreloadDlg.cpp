@@ -65,14 +65,6 @@ Orvane::OvRequest* NewRequest(const std::string& address, Orvane::OvRequest::Cli
 
 }  // namespace
 
-bool IsWebAddress(const std::string& address) {
-    auto starts = [&](const char* prefix) {
-        size_t n = strlen(prefix);
-        return address.size() > n && _strnicmp(address.c_str(), prefix, n) == 0;
-    };
-    return starts("http://") || starts("https://");
-}
-
 CPreloadDlg::CPreloadDlg(const std::wstring& address) : work_(std::make_shared<CParseContext>()) {
     context = work_;
     PrepareScript(address);
@@ -168,7 +160,7 @@ void CPreloadDlg::PreloadFetch() {
         handler = [this](const Orvane::OvResponse& r) { OnPage(r); };
         failure = kPreloadPageFailed;
         SetInfo(L"FetchingHTML");
-        if (!IsWebAddress(address)) {
+        if (!WTL::IsWebAddress(address.c_str())) {
             Brimholt::Log << "Not a web address, not fetched: " << address << std::endl;
             result = failure;
             EndDialog(2);
@@ -324,7 +316,7 @@ void CPreloadDlg::PreloadFinish() {
             break;
         case kPreloadPageFailed:
             // An address that is no web page is neither fetched nor offered to the browser.
-            if (!IsWebAddress(url)) {
+            if (!WTL::IsWebAddress(url.c_str())) {
                 TellFrame(MessageText(L"ParseFailed"));
                 break;
             }

@@ -80,6 +80,3 @@ public:
 private:
     void OnComplete(const Orvane::OvResponse& response);
 };
-
-// True for an address the program may fetch or hand to the browser: http or https.
-bool IsWebAddress(const std::string& address);

@@ -114,6 +114,12 @@ bool IsWebAddress(const wchar_t* text) {
   return (::_wcsnicmp(text, L"http://", 7) == 0 && text[7]) || (::_wcsnicmp(text, L"https://", 8) == 0 && text[8]);
 }
 
+bool IsWebAddress(const char* text) {
+  if (!text)
+    return false;
+  return (::_strnicmp(text, "http://", 7) == 0 && text[7]) || (::_strnicmp(text, "https://", 8) == 0 && text[8]);
+}
+
 // Site, script and service texts reach links: a "file:" or "javascript:" target must never run.
 bool OpenWebAddress(HWND owner, const wchar_t* url) {
   if (!IsWebAddress(url)) {

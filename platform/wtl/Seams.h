@@ -38,6 +38,7 @@ BOOL NotifyIcon(DWORD action, NOTIFYICONDATAW* data);
 
 // Whether the text is an http or https address (scheme compared without case).
 bool IsWebAddress(const wchar_t* text);
+bool IsWebAddress(const char* text);
 // Opens a web address in the user's browser; anything but http and https only beeps.
 bool OpenWebAddress(HWND owner, const wchar_t* url);
 

@@ -713,7 +713,7 @@ TEST_F(PreloadTest, DebugIniOnlyWebAddressesAreFetchedOrOpened) {
         frame.answer = IDYES;
         EXPECT_EQ(Run(root + path), 2);
         EXPECT_EQ(dlg->result, 6);
-        EXPECT_FALSE(IsWebAddress(dlg->url)) << dlg->url;
+        EXPECT_FALSE(WTL::IsWebAddress(dlg->url.c_str())) << dlg->url;
         Finish();
         EXPECT_TRUE(frame.shellOpens.empty());
         for (const SeenBox& box : frame.boxes)
@@ -723,9 +723,9 @@ TEST_F(PreloadTest, DebugIniOnlyWebAddressesAreFetchedOrOpened) {
     // A web address whose request does not start ends the step as well.
     EXPECT_EQ(Run(root + "/badstart/comic.html"), 2);
     EXPECT_EQ(dlg->result, 6);
-    EXPECT_FALSE(IsWebAddress("http://"));
-    EXPECT_TRUE(IsWebAddress("HTTPS://a"));
-    EXPECT_FALSE(IsWebAddress("ftp://a/b"));
+    EXPECT_FALSE(WTL::IsWebAddress("http://"));
+    EXPECT_TRUE(WTL::IsWebAddress("HTTPS://a"));
+    EXPECT_FALSE(WTL::IsWebAddress("ftp://a/b"));
 }
 
 TEST_F(InitTest, DebugIniFailuresStillStart) {
