@@ -584,7 +584,7 @@ void CMainFrame::OnFavoritesFolder() {
         FavoritesSnapshot* snapshot = ctx->Favorites().Serialize();
         if (snapshot && FavoritesStore::WriterThread(snapshot) != 0) {
             db.SetConfig("FavoriteFolder", previous.c_str());
-            Box(m_hWnd, Text(L"Messages", L"FavFileExists", {{L"FILE", file}}), L"Error", MB_ICONERROR);
+            Box(m_hWnd, Text(L"Messages", L"SwitchLocationFailed", {{L"FILE", file}}), L"Error", MB_ICONERROR);
             return;
         }
     }

@@ -476,6 +476,16 @@ TEST_F(FrameTest, FavouritesFolderSwitchKeepsEverythingAtEveryMoment) {
     ASSERT_EQ(FavoritesStore::WriterThread(store.Serialize()), 0u);
     ASSERT_TRUE(Exists(oldFile));
 
+    // A folder that cannot take the file: everything stays as it was.
+    WTL::Seams().browseFolder = [&](HWND, const wchar_t*, const std::wstring&, int, std::wstring& chosen) {
+        chosen = context.Folder() + L"Missing\\Deeper";
+        return true;
+    };
+    frame.SendMessageW(WM_COMMAND, ID_FAV_FOLDER, 0);
+    EXPECT_TRUE(boxes.Saw(L"could not be saved"));
+    EXPECT_EQ(ToWide(context->Database().GetConfig("FavoriteFolder"), CP_UTF8), oldFolder);
+    EXPECT_TRUE(Exists(oldFile));
+
     const std::wstring newFolder = context.Folder() + L"Moved";
     ASSERT_TRUE(CreateDirectoryW(newFolder.c_str(), nullptr));
     WTL::Seams().browseFolder = [&](HWND, const wchar_t*, const std::wstring& start, int, std::wstring& chosen) {
