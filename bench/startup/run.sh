@@ -49,6 +49,8 @@ for arch in "${arches[@]}"; do
   # Its own prefix: a test run's main frames would meet the program's single-instance check.
   prefix=$b/wineprefix-startup
   "$root/tools/package.sh" layout "$b" "$work/$arch/vellix"
+  # What ships: Wine copies every section of an image into private memory, debug sections too.
+  for f in "$work/$arch/vellix"/*.exe "$work/$arch/vellix"/*.dll; do "$arch-w64-mingw32-strip" --strip-debug "$f"; done
   mkdir -p "$work/$arch/minimal"
   cp "$b/bin/minimal_window.exe" "$b"/bin/libgcc_s_*.dll "$b/bin/libstdc++-6.dll" "$b/bin/libwinpthread-1.dll" \
      "$work/$arch/minimal/"
