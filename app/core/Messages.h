@@ -148,6 +148,8 @@ public:
     int taskId;
     int written = 0;
     int count = 0;
+    // Set on the last progress when no archive was made, so that reaching the count is no success.
+    bool failed = false;
 };
 
 class msg_init_finished : public VxMsg {

@@ -123,6 +123,7 @@ void CZipWorker::Execute(sqlite3** db) {
 // still goes out so that the waiting ends.
 void CZipWorker::Pack() {
     // With no entries the first progress is the last: it waits for the archive.
+    progress.failed = !found;
     if (!found || progress.count > 0)
         SendProgress();
     if (!found) {
@@ -148,6 +149,7 @@ void CZipWorker::Pack() {
         DeleteFileW(archive.c_str());
     }
     progress.written = progress.count;
+    progress.failed = !ok;
     SendProgress();
     if (!ok)
         ReportFailure(archive);

@@ -14,6 +14,8 @@
 #define IDC_INFO_TEXT 1200
 #define IDD_INPUT 127
 #define IDC_INPUT_EDIT 1320
+#define IDD_ZIPPROGRESS 131
+#define IDC_ZIP_PROGRESS 1350
 
 // The main frame's children and commands.
 #define IDC_AVATAR 1000

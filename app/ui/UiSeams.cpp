@@ -3,6 +3,7 @@
 #include "UiSeams.h"
 
 #include "VxView.h"
+#include "ZipProgressDlg.h"
 #include "wtl/WindowImpl.h"
 
 namespace {
@@ -53,7 +54,8 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
     d.favoriteItem = [](HWND, HIMAGELIST, const std::wstring&, const std::wstring&, const std::string&, bool) {
         return IDCANCEL;
     };
-    d.repair = d.zipProgress = [](HWND, int) { return IDCANCEL; };
+    d.repair = [](HWND, int) { return IDCANCEL; };
+    d.zipProgress = CZipProgressDlg::Run;
     d.example = [](HWND, const std::wstring&) { return IDCANCEL; };
 }
 

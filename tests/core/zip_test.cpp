@@ -21,6 +21,7 @@ struct Windows {
     // The worker waits while this runs: what onProgress sees is what it had done by then.
     void OnProgress(msg_zip_progress* msg) {
         progress.push_back({msg->taskId, msg->written, msg->count});
+        failed.push_back(msg->failed);
         threads.push_back(GetCurrentThreadId());
         if (onProgress)
             onProgress(*msg);
@@ -30,6 +31,7 @@ struct Windows {
     TestObserver dialog;
     std::vector<std::wstring> boxes;
     std::vector<std::vector<int>> progress;
+    std::vector<bool> failed;
     std::vector<DWORD> threads;
     std::function<void(const msg_zip_progress&)> onProgress;
 };
@@ -80,6 +82,7 @@ protected:
         db().SetConfigW("DownloadFolder", downloads.c_str());
         windows().boxes.clear();
         windows().progress.clear();
+        windows().failed.clear();
         windows().threads.clear();
         windows().onProgress = nullptr;
     }
@@ -138,6 +141,14 @@ protected:
     std::string atEnd;
     bool partAtEnd = true;
 
+    // Only the last progress may say that no archive was made.
+    std::vector<bool> Failures(bool last) {
+        std::vector<bool> expected(windows().progress.size(), false);
+        if (!expected.empty())
+            expected.back() = last;
+        return expected;
+    }
+
     std::vector<std::vector<int>> Steps(int rowid, int count) {
         std::vector<std::vector<int>> steps;
         for (int i = 0; i <= count; ++i)
@@ -154,6 +165,7 @@ TEST_F(ZipTest, EveryImageBecomesADeflatedEntryInRowOrder) {
     WatchTheEnd(downloads + L"Vol 1.zip");
     Pack(task);
     EXPECT_EQ(windows().progress, Steps(task, 3));
+    EXPECT_EQ(windows().failed, Failures(false));
     for (DWORD thread : windows().threads)
         EXPECT_EQ(thread, GetCurrentThreadId());
     EXPECT_TRUE(windows().boxes.empty());
@@ -200,6 +212,7 @@ TEST_F(ZipTest, ATaskWithoutImagesGivesAnEmptyArchive) {
     WatchTheEnd(downloads + L"Vol 4.zip");
     Pack(task);
     EXPECT_EQ(windows().progress, Steps(task, 0));
+    EXPECT_EQ(windows().failed, Failures(false));
     EXPECT_EQ(Entries(downloads + L"Vol 4.zip"), R"({"bad": null, "comment": "", "entries": []})");
     EXPECT_EQ(atEnd, Entries(downloads + L"Vol 4.zip"));
     EXPECT_FALSE(partAtEnd);
@@ -208,6 +221,7 @@ TEST_F(ZipTest, ATaskWithoutImagesGivesAnEmptyArchive) {
 TEST_F(ZipTest, AMissingTaskMakesNoArchive) {
     Pack(99999);
     EXPECT_EQ(windows().progress, Steps(99999, 0));
+    EXPECT_EQ(windows().failed, Failures(true));
     EXPECT_FALSE(Exists(downloads + L".zip"));
     EXPECT_TRUE(windows().boxes.empty());
 }
@@ -221,6 +235,7 @@ TEST_F(ZipTest, AFailedArchiveIsReportedAndTheProgressStillEnds) {
     WatchTheEnd(downloads + L"Vol 5.zip");
     Pack(task);
     EXPECT_EQ(windows().progress, Steps(task, 2));
+    EXPECT_EQ(windows().failed, Failures(true));
     EXPECT_FALSE(partAtEnd);
     EXPECT_FALSE(Exists(downloads + L"Vol 5.zip.part"));
     ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
@@ -231,10 +246,12 @@ TEST_F(ZipTest, AFailedArchiveIsReportedAndTheProgressStillEnds) {
 
     windows().boxes.clear();
     windows().progress.clear();
+    windows().failed.clear();
     std::wstring gone = downloads + L"missing\\";
     db().SetConfigW("DownloadFolder", gone.c_str());
     Pack(task);
     EXPECT_EQ(windows().progress, (std::vector<std::vector<int>>{{task, 0, 2}, {task, 2, 2}}));
+    EXPECT_EQ(windows().failed, Failures(true));
     ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
     EXPECT_FALSE(Exists(gone));
 }
@@ -254,6 +271,7 @@ TEST_F(ZipTest, AnArchiveThatFailsHalfWayLeavesNoFile) {
     Pack(task);
     EXPECT_TRUE(partWhileWriting);
     EXPECT_EQ(windows().progress, (std::vector<std::vector<int>>{{task, 0, 3}, {task, 1, 3}, {task, 3, 3}}));
+    EXPECT_EQ(windows().failed, Failures(true));
     EXPECT_FALSE(Exists(archive));
     EXPECT_FALSE(Exists(archive + L".part"));
     ASSERT_TRUE(PumpUntil([] { return !windows().boxes.empty(); }));
