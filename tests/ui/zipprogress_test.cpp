@@ -128,7 +128,7 @@ protected:
     }
 
     // Runs the dialog modeless until it ends; its result, or -3 when it did not end in time.
-    int RunModeless(int task, BarLog& log) {
+    int RunModeless(int task, BarLog& log, const std::function<void(HWND)>& onEnded = nullptr) {
         CZipProgressDlg dialog;
         if (!dialog.Create(nullptr, task))
             return -1;
@@ -138,6 +138,8 @@ protected:
         bool ended = wtltest::PumpUntil([&] { return dialog.HasEnded(); }, 60000);
         // The worker may still be between its last send and its end: it must not find the dialog.
         EXPECT_TRUE(wtltest::PumpUntil([] { return RunningZipJobs() == 0; }, 30000));
+        if (ended && onEnded)
+            onEnded(dialog.m_hWnd);
         RemoveWindowSubclass(dialog.GetDlgItem(IDC_ZIP_PROGRESS), WatchBar, 1);
         dialog.DestroyWindow();
         shown = nullptr;
@@ -281,11 +283,14 @@ TEST_F(ZipProgressTest, Screenshot) {
         GetWindowTextW(*window, text, 128);
         caption = text;
         barVisible = IsWindowVisible(GetDlgItem(*window, IDC_ZIP_PROGRESS)) != FALSE;
-        RedrawWindow(*window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        GdiFlush();
-        shot = ::Screenshot(*window, "zipprogress_" + LanguageTag(), 4);
     };
-    ASSERT_EQ(RunModeless(task, log), CZipProgressDlg::kComplete);
+    // Shot once ended, with the full bar, after its painting has been pumped out to the display.
+    auto shoot = [&](HWND dialog) {
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        wtltest::Pump();
+        shot = ::Screenshot(dialog, "zipprogress_" + LanguageTag(), 4);
+    };
+    ASSERT_EQ(RunModeless(task, log, shoot), CZipProgressDlg::kComplete);
     EXPECT_TRUE(shot);
     EXPECT_TRUE(barVisible);
     EXPECT_EQ(caption, g_env->ctx->Translator().Text(L"ZipProgressDlg", L"Caption"));
