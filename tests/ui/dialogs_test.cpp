@@ -156,8 +156,20 @@ protected:
 
 TEST_F(DialogsTest, AboutTextsAndCredits) {
     std::wstring caption, name, maker, libraries, website, credits, ok;
+    int lines = 0, firstShown = -1;
+    bool lastLineShown = false;
     Drive d;
     d.inspect = [&](HWND dlg) {
+        // Every credit shows without scrolling, each on a line of its own.
+        HWND edit = GetDlgItem(dlg, IDC_ABOUT_CREDITS);
+        lines = static_cast<int>(SendMessageW(edit, EM_GETLINECOUNT, 0, 0));
+        firstShown = static_cast<int>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+        LRESULT lastStart = SendMessageW(edit, EM_LINEINDEX, 6, 0);
+        LRESULT at = SendMessageW(edit, EM_POSFROMCHAR, static_cast<WPARAM>(lastStart), 0);
+        RECT client = {};
+        GetClientRect(edit, &client);
+        lastLineShown = lastStart >= 0 && at != -1 && static_cast<short>(HIWORD(at)) >= 0 &&
+                        static_cast<short>(HIWORD(at)) + 8 < client.bottom;
         caption = WindowTitle(dlg);
         name = ItemText(dlg, IDC_ABOUT_NAME);
         maker = ItemText(dlg, IDC_ABOUT_MAKER);
@@ -192,6 +204,9 @@ TEST_F(DialogsTest, AboutTextsAndCredits) {
         pos = end + 2;
     }
     EXPECT_EQ(pos, credits.size()) << "nothing after the last line";
+    EXPECT_EQ(lines, 8) << "seven credits and the empty line after the last CR LF";
+    EXPECT_EQ(firstShown, 0);
+    EXPECT_TRUE(lastLineShown);
 }
 
 TEST_F(DialogsTest, AboutLinkOpensTheServiceRoot) {
