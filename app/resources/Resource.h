@@ -42,3 +42,17 @@
 #define ID_TRAY_RESTORE 41200
 // Favourite items of the favourites menu are numbered from here.
 #define ID_FAVORITE_FIRST 50000
+
+// About (121), example address (128) and tip (134) dialogs.
+#define IDD_ABOUT 121
+#define IDC_ABOUT_NAME 1210
+#define IDC_ABOUT_MAKER 1211
+#define IDC_ABOUT_LIBRARIES 1212
+#define IDC_ABOUT_CREDITS 1213
+#define IDC_ABOUT_LINK 1214
+#define IDD_EXAMPLE 128
+#define IDC_EXAMPLE_TEXT 1330
+#define IDC_EXAMPLE_LINK 1331
+#define IDD_TIP 134
+#define IDC_TIP_TEXT 1390
+#define IDC_TIP_NO_MORE 1391

@@ -2,9 +2,12 @@
 // a plain page; a dialog that is not built yet is not shown.
 #include "UiSeams.h"
 
+#include "AboutDlg.h"
 #include "VxView.h"
 #include "ZipProgressDlg.h"
 #include "wtl/WindowImpl.h"
+
+#include <common/CodePage.h>
 
 namespace {
 
@@ -49,14 +52,21 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
     v.advert = [](HWND, const RECT&, int, const std::wstring&) -> HWND { return nullptr; };
     v.popupAdvert = [](const std::wstring&) {};
 
-    d.about = d.settings = d.checkUpdate = [](HWND) { return IDCANCEL; };
+    d.about = [](HWND owner) {
+        CAboutDlg dlg;
+        return static_cast<int>(dlg.DoModal(owner));
+    };
+    d.settings = d.checkUpdate = [](HWND) { return IDCANCEL; };
     d.manageFavorites = [](HWND, HIMAGELIST) { return false; };
     d.favoriteItem = [](HWND, HIMAGELIST, const std::wstring&, const std::wstring&, const std::string&, bool) {
         return IDCANCEL;
     };
     d.repair = [](HWND, int) { return IDCANCEL; };
     d.zipProgress = CZipProgressDlg::Run;
-    d.example = [](HWND, const std::wstring&) { return IDCANCEL; };
+    d.example = [](HWND owner, const std::wstring& example) {
+        CExampleDlg dlg(ToNarrow(example, CP_UTF8));
+        return static_cast<int>(dlg.DoModal(owner));
+    };
 }
 
 struct AllSeams {
