@@ -11,20 +11,22 @@
 const wchar_t kAboutVersion[] = L"2.5.0.35";
 
 std::wstring AboutCreditsText() {
+    // A null address: the window layer and the HTML engine are the program's own, at home on its
+    // own site.
     static const wchar_t* const kLibraries[][2] = {
-        {L"WTL(9.1)", L"https://sourceforge.net/projects/wtl/"},
+        {L"WTL(9.1)", nullptr},
         {L"Lua(5.2.2)", L"https://www.lua.org/"},
         {L"zlib(1.2.8)", L"https://zlib.net/"},
         {L"SQLite(3.8.1)", L"https://www.sqlite.org/"},
         {L"Minizip(1.01h)", L"https://www.winimage.com/zLibDll/minizip.html"},
-        {L"HTMLayout(3.3.3.13)", L"https://terrainformatica.com/"},
+        {L"HTMLayout(3.3.3.13)", nullptr},
         {L"Duktype(2.2.0)", L"https://duktape.org/"},
     };
     std::wstring text;
     for (const auto& library : kLibraries) {
         text += library[0];
         text += L": ";
-        text += library[1];
+        text += library[1] ? library[1] : ToWide(MakeApiUrl(nullptr), CP_UTF8).c_str();
         text += L"\r\n";
     }
     return text;
