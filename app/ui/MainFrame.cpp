@@ -192,7 +192,14 @@ void CMainFrame::CenterBroadcastLink() {
 
 void CMainFrame::StartupJob() {
     CInitDlg init;
+    starting_ = true;
     int result = VxInfoBar::Run(&init);
+    starting_ = false;
+    if (closeDeferred_) {
+        // A close asked for while the bar ran: the start-up is not finished in a closing window.
+        PostMessageW(WM_CLOSE);
+        return;
+    }
     if (result != 1) {
         Box(m_hWnd, Text(L"Messages", L"InitFailed"), L"Error", MB_ICONINFORMATION);
         PostMessageW(WM_CLOSE);
@@ -443,6 +450,12 @@ BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
 }
 
 LRESULT CMainFrame::OnClose(UINT, WPARAM, LPARAM, BOOL& bHandled) {
+    // The start-up job runs the info bar over this window and goes on with it afterwards: the
+    // window must outlive the bar, so the close waits for it.
+    if (starting_) {
+        closeDeferred_ = true;
+        return 0;
+    }
     // Left unhandled, the default processing destroys the window.
     bHandled = EnsureExit() ? FALSE : TRUE;
     return 0;

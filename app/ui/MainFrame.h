@@ -132,4 +132,6 @@ private:
     bool inTray_ = false;
     int tickCount_ = 0;
     bool filterAdded_ = false;
+    bool starting_ = false;       // the start-up job's info bar is up
+    bool closeDeferred_ = false;  // a close came meanwhile
 };

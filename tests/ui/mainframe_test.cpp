@@ -279,6 +279,22 @@ TEST_F(ProgramTest, ServiceAddressesOpenOnlyAsWebAddresses) {
     }
 }
 
+// A close that comes while the start-up's info bar is up (the bar is modal, but a posted close
+// still reaches the frame) waits for the bar: the start-up job never goes on in a destroyed window.
+TEST_F(ProgramTest, CloseDuringStartUpWaitsForTheInfoBar) {
+    Fail("/v2/config.php", {{"delay_ms", "1500"}});
+    std::atomic<bool> closedWhileStarting{false};
+    DWORD start = GetTickCount();
+    int result = RunProgram([&](HWND frame) {
+        PostMessageW(frame, WM_CLOSE, 0, 0);
+        closedWhileStarting = !StartedUp(frame);
+    });
+    EXPECT_TRUE(closedWhileStarting) << "the close came before the start-up ended";
+    EXPECT_EQ(result, 0);
+    EXPECT_GE(GetTickCount() - start, 1400u) << "the bar ran its course";
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
 TEST_F(ProgramTest, DatabaseThatCannotOpenEndsWithOne) {
     ASSERT_TRUE(CreateDirectoryW((folder + L"Vellix.dat").c_str(), nullptr));
     EXPECT_EQ(RunProgram(), 1);
