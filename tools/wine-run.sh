@@ -24,8 +24,9 @@ else
 fi
 # The 64-bit server serves both kinds of prefix and runs on every x86-64 host.
 export WINESERVER=/usr/lib/wine/wineserver64 WINELOADER=$loader
-# Bump the suffix when make_template changes, so caches from older runs are not used.
-template=$deps/wineprefix-template-3-$winearch
+# Bump the suffix when make_template changes, so caches from older runs are not used. The date of
+# wine.inf tells Wine builds apart: a newer Wine would rewrite the DLLs that prefixes link to.
+template=$deps/wineprefix-template-3-$winearch-$(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null)
 
 export WINEPREFIX=$prefix WINEARCH=$winearch
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -51,7 +52,31 @@ make_template() {
   WINEPREFIX=$tmp quiet "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
   WINEPREFIX=$tmp quiet wineserver -w
   mv "$tmp" "$template"
+  # Templates of an older Wine or make_template are dead weight.
+  local old
+  for old in "$deps"/wineprefix-template-*-"$winearch" "$deps"/wineprefix-template-*-"$winearch"-*; do
+    case $old in "$template"|*.lock|*.tmp.*) ;; *) [ -d "$old" ] && rm -rf "$old" "$old.lock" ;; esac
+  done
   exec 8>&-
+}
+
+# Wine's DLLs and tables are nearly all of a prefix (1.3 GB for win64) and nothing writes them once
+# wineboot has made them, so a prefix links to the template's; every other file (the registry, ini
+# files) is its own copy. A template on another file system is copied whole.
+copy_template() {
+  local tmp=$prefix.tmp.$$
+  rm -rf "$tmp"
+  if cp -al "$template" "$tmp" 2>/dev/null; then
+    find "$tmp" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
+        -o -iname '*.ocx' -o -iname '*.cpl' -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.nls' \
+        -o -iname '*.vxd' -o -iname '*.ax' -o -iname '*.ds' -o -iname '*.com' \) \
+      -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f" || exit 1; done' sh {} + \
+      || { rm -rf "$tmp"; return 1; }
+  else
+    rm -rf "$tmp"
+    cp -a "$template" "$tmp" || { rm -rf "$tmp"; return 1; }
+  fi
+  mv "$tmp" "$prefix"
 }
 
 free_display() {
@@ -81,7 +106,7 @@ flock 9
 mkdir -p "$deps"
 if [ ! -d "$prefix" ]; then
   [ -d "$template" ] || make_template
-  cp -a "$template" "$prefix"
+  copy_template || echo "wine-run: cannot make $prefix" >&2
 fi
 if [ -z "${DISPLAY:-}" ]; then
   # ctest run by hand: share one Xvfb per prefix between test processes.
