@@ -65,6 +65,9 @@ export DISPLAY=$display
 stop_wine
 rm -rf "$out"/win-*/wineprefix*
 rm -f "$out"/win-*/screens/*.png  # the folders are made when the build is configured
+# A full disk shows up as dozens of unrelated failures; say it once, up front.
+avail_mb=$(( $(df -Pk "$out" | awk 'NR==2 {print $4}') / 1024 ))
+[ "$avail_mb" -ge 2048 ] || echo "warning: only $avail_mb MB free under $out; the tests need about 2 GB" >&2
 
 status=0
 for arch in "${run_arches[@]}"; do
