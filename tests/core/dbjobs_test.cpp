@@ -3,7 +3,10 @@
 #include "DbTestSupport.h"
 
 #include <AppDatabase.h>
+#include <AppContext.h>
 #include <DbJobs.h>
+#include <common/CodePage.h>
+#include <wtl/Seams.h>
 
 #include <gtest/gtest.h>
 
@@ -265,6 +268,67 @@ TEST_F(DbJobsTest, RowsAnswerByNameWithDefaultsOnlyForAbsentColumns) {
     EXPECT_EQ(job.number, 42);
     EXPECT_EQ(job.numberAbsent, -1);
     EXPECT_FALSE(job.again);
+}
+
+TEST_F(DbJobsTest, DeletedTasksTakeTheirImagesAndNothingElse) {
+    ASSERT_TRUE(ExecSql(File(), kTasks));
+    db.Post(new CDeleteTasks({2, 4, 99}));
+    Drain();
+    EXPECT_EQ(Rows("SELECT rowid FROM Task2 ORDER BY rowid"), "[[1], [3], [5]]");
+    EXPECT_EQ(Rows("SELECT parent, url FROM Image2 ORDER BY rowid"),
+              R"([[1, "http://i/ad.gif"], [1, "http://i/1-2.jpg"]])");
+}
+
+// The shell is called on the asking window's thread, and only for a folder that exists.
+TEST_F(DbJobsTest, ExploreHandsAnExistingFolderToTheWindow) {
+    AppContext ctx;
+    TestObserver window;
+    window.Register();
+    std::wstring existing = folder + L"Comic A";
+    ASSERT_TRUE(CreateDirectoryW(existing.c_str(), nullptr));
+    std::wstring file = folder + L"Vellix.dat";
+    std::string sql = "INSERT INTO Task2(rowid, url, Path) VALUES (1, 'http://a/1', '" + ToNarrow(existing, CP_UTF8) +
+                      "'), (2, 'http://a/2', '" + ToNarrow(folder + L"Gone", CP_UTF8) + "'), (3, 'http://a/3', '" +
+                      ToNarrow(file, CP_UTF8) + "'), (4, 'http://a/4', NULL);";
+    ASSERT_TRUE(ExecSql(File(), sql));
+    std::vector<std::pair<std::wstring, DWORD>> explored;
+    WTL::Seams().shellExplore = [&](HWND, const wchar_t* path) {
+        explored.emplace_back(path, GetCurrentThreadId());
+        return true;
+    };
+    for (int rowid : {1, 2, 3, 4, 99})
+        db.Post(new CExploreTask(rowid, window.id));
+    Drain();
+    PumpUntil([&] { return !explored.empty(); }, 2000);
+    PumpPending();
+    WTL::ResetSeams();
+    ASSERT_EQ(explored.size(), 1u);
+    EXPECT_EQ(explored[0].first, existing);
+    EXPECT_EQ(explored[0].second, GetCurrentThreadId());
+    window.Destroy();
+}
+
+TEST_F(DbJobsTest, CoverETagsAreStoredAndReplaced) {
+    GetETag missing("cafe");
+    db.RunSync(&missing);
+    EXPECT_EQ(missing.etag, "");
+    db.Post(new UpdateETag("cafe", "\"v1\""));
+    db.Post(new UpdateETag("cafe", "W/\"v2\""));
+    db.Post(new UpdateETag("beef", "other"));
+    GetETag stored("cafe");
+    db.RunSync(&stored);
+    EXPECT_EQ(stored.etag, "W/\"v2\"");
+    EXPECT_EQ(Rows("SELECT count(*) FROM CoverCache2"), "[[2]]");
+}
+
+// Downloaded volumes stay downloaded and volumes not listed keep what they had.
+TEST_F(DbJobsTest, MarkingVolumesSeenKeepsTheStoredStates) {
+    db.Post(new CUpdateVols("http://c/", R"([{"u":"v1","t":1},{"u":"v2","t":2},{"u":"v3","t":1}])"));
+    db.Post(new CMarkVolsSeen("http://c/", {"v1", "v2", "v4"}));
+    VolumeRecords records;
+    CLoadVols load("http://c/", &records);
+    db.RunSync(&load);
+    EXPECT_EQ(records, (VolumeRecords{{"v1", 0}, {"v2", 2}, {"v3", 1}, {"v4", 0}}));
 }
 
 }  // namespace
