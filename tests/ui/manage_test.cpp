@@ -209,8 +209,9 @@ protected:
         EXPECT_TRUE(ExecSql(Db(), "INSERT INTO Image2(url, ref, target, status, parent, ext) VALUES(" + Quote(url) +
                                       ", '', " + Quote(target) + ", " + std::to_string(status) + ", " +
                                       std::to_string(task) + ", " + (ext.empty() ? "NULL" : Quote(ext)) + ");"));
-        if (!file.empty())
+        if (!file.empty()) {
             EXPECT_TRUE(WriteBytes(folders[task] + ToWide(file, CP_UTF8), "image bytes"));
+        }
     }
 
     static std::string Quote(const std::string& text) {
@@ -338,8 +339,9 @@ TEST_F(TaskDialogsTest, RepairRowsAndTexts) {
     EXPECT_EQ(ColumnTitle(list, 0), Texts().Text(L"RepairDlg", L"File"));
     EXPECT_EQ(ColumnTitle(list, 1), Texts().Text(L"RepairDlg", L"Status"));
     EXPECT_EQ(ListView_GetColumnWidth(list, 1), 80);
-    if (LanguageTag() == "en")
+    if (LanguageTag() == "en") {
         EXPECT_EQ(WindowText(window), L"Repair Harbor 100% & <b>");
+    }
 
     ASSERT_EQ(ListView_GetItemCount(list), static_cast<int>(sizeof(images) / sizeof(images[0])));
     for (int i = 0; i < ListView_GetItemCount(list); ++i) {
@@ -534,12 +536,12 @@ TEST_F(TaskDialogsTest, DeletingAsksOnlyWhenAnUnfinishedTaskIsTicked) {
             EXPECT_EQ(seams.boxes[0].flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
         }
         EXPECT_EQ(dialog.HasEnded(), c.ended);
-        if (c.ended)
-            EXPECT_EQ(dialog.GetResult(), 1);
         std::vector<int> deleted;
         ManageDlgCollectChecked(dialog, deleted);
-        if (c.ended)
+        if (c.ended) {
+            EXPECT_EQ(dialog.GetResult(), 1);
             EXPECT_EQ(deleted, c.deleted);
+        }
         dialog.DestroyWindow();
     }
 }
