@@ -28,6 +28,16 @@ void SetTaskStatus::Execute(sqlite3** db) {
     sql.Run();
 }
 
+void GetTaskInfo::Execute(sqlite3** db) {
+    SqlStatement sql(*db, "SELECT Name, Path FROM Task2 WHERE rowid=?");
+    sql.BindInt(1, rowid);
+    SqlRow row;
+    if (!sql.Step(row))
+        return;
+    Name = row.ColumnWideText(0);
+    Path = row.ColumnWideText(1);
+}
+
 void LoadTaskImages::Execute(sqlite3** db) {
     SqlStatement sql(*db, "SELECT rowid, url, ref, target, ext, status FROM Image2 WHERE parent=?");
     sql.BindInt(1, parent);

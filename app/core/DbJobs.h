@@ -29,6 +29,16 @@ public:
     int status;
 };
 
+// Sync: a task's name and folder; both stay empty when the task has no row.
+class GetTaskInfo : public VxDBTask {
+public:
+    explicit GetTaskInfo(int taskRowid) : VxDBTask(false), rowid(taskRowid) {}
+    void Execute(sqlite3** db) override;
+    std::wstring Name;
+    std::wstring Path;
+    int rowid;
+};
+
 // Sync: a task's image records (with their rowids) in row order, with the counts of done and
 // failed images.
 class LoadTaskImages : public VxDBTask {

@@ -159,6 +159,33 @@ INSERT INTO Image2(url, ref, target, status, parent) VALUES
     EXPECT_EQ(Rows(kRows), R"([["001", 2, ".jpg"], ["002", 3, ""]])");
 }
 
+// The repair dialog's read of a task: UTF-8 decoded, NULL columns and a missing row give empty
+// texts.
+TEST_F(DbJobsTest, TaskInfoIsReadByRowid) {
+    ASSERT_TRUE(ExecSql(File(), kTasks + std::string(R"(
+INSERT INTO Task2(rowid, url, Name, Path, Status) VALUES
+  (6, 'http://a/6', 'Vol ' || char(26412) || ' & 100%', 'D:\' || char(26412) || '\6\', 0),
+  (8, 'http://a/8', NULL, NULL, 0);
+)")));
+    const struct {
+        int rowid;
+        std::wstring name, path;
+    } cases[] = {
+        {1, L"Done", L"D:\\A\\1\\"},
+        {6, L"Vol \u672c & 100%", L"D:\\\u672c\\6\\"},
+        {8, L"", L""},
+        {99, L"", L""},
+        {-1, L"", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rowid);
+        GetTaskInfo info(c.rowid);
+        db.RunSync(&info);
+        EXPECT_EQ(info.Name, c.name);
+        EXPECT_EQ(info.Path, c.path);
+    }
+}
+
 TEST_F(DbJobsTest, ProxyDomainsAreStoredAndRemoved) {
     EXPECT_FALSE(db.IsProxyDomain("a.example"));
     db.SetProxyDomain("a.example", true);
