@@ -56,3 +56,20 @@
 #define IDD_TIP 134
 #define IDC_TIP_TEXT 1390
 #define IDC_TIP_NO_MORE 1391
+
+// Favourite item (123), favourites manager (129) and category picker (130) dialogs.
+#define IDD_FAVITEM 123
+#define IDC_FAV_NAME_LABEL 1210
+#define IDC_FAV_NAME 1230
+#define IDC_FAV_CATEGORY_LABEL 1231
+#define IDC_FAV_CATEGORY 1232
+#define IDC_FAV_NEW_CATEGORY 1233
+#define IDC_FAV_DELETE 1234
+#define IDD_FAVMANAGE 129
+#define IDC_FAV_RENAME_CATEGORY 1340
+#define IDC_FAV_DELETE_CATEGORY 1341
+#define IDC_FAV_LIST 1342
+#define IDC_FAV_CHECK_ALL 1112
+#define IDC_FAV_MOVE 1343
+#define IDC_FAV_DELETE_ITEMS 1344
+#define IDD_SELECTFOLDER 130
