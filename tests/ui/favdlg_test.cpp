@@ -100,14 +100,14 @@ bool LoadTree(const char* text) {
     return Store().SetLoaded(msg);
 }
 
+int TESSARA_CALL AppendChunk(const char* chunk, void* out) {
+    static_cast<std::string*>(out)->append(chunk);
+    return 0;
+}
+
 std::string Serialized(JsonValue* value) {
     std::string text;
-    jsonSerialize(
-        value, [](const char* chunk, void* out) -> int {
-            static_cast<std::string*>(out)->append(chunk);
-            return 0;
-        },
-        &text);
+    jsonSerialize(value, AppendChunk, &text);
     return text;
 }
 
