@@ -64,6 +64,8 @@ struct Environment : ::testing::Environment {
         images = ImageList_LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_SMALL), 16, 0,
                                       RGB(128, 0, 128), IMAGE_BITMAP, LR_CREATEDIBSECTION);
         ASSERT_NE(images, nullptr);
+        imageCount = ImageList_GetImageCount(images);
+        ASSERT_GT(imageCount, 1);
     }
     void TearDown() override {
         RemoveWindowSubclass(frame->window.window, RecordCommands, 1);
@@ -76,6 +78,7 @@ struct Environment : ::testing::Environment {
     std::unique_ptr<AppContext> ctx;
     std::unique_ptr<Frame> frame;
     HIMAGELIST images = nullptr;
+    int imageCount = 0;
 };
 Environment* g_env = static_cast<Environment*>(::testing::AddGlobalTestEnvironment(new Environment));
 
@@ -91,8 +94,9 @@ const char kTree[] =
     R"({"c":[{"n":"Night Owl","u":"http://e.example/5"}],"n":"Mystery"}])";
 
 // A tree as the loader hands it over.
-bool LoadTree(const char* text) {
+bool LoadTree(const char* text, int saveNeeded = 0) {
     msg_favorites_loaded msg;
+    msg.saveNeeded = saveNeeded;
     msg.tree = ParseJsonText(text);
     if (!msg.tree)
         return false;
@@ -664,6 +668,8 @@ TEST_F(FavDlgTest, ManagerListsTicksAndDeletesCheckedItems) {
     EXPECT_FALSE(Enabled(d, IDC_FAV_MOVE) || Enabled(d, IDC_FAV_DELETE_ITEMS));
     EXPECT_TRUE(dialog.deleted);
     dialog.DestroyWindow();
+    // The list only borrowed the caller's images.
+    EXPECT_EQ(ImageList_GetImageCount(g_env->images), g_env->imageCount);
 
     EXPECT_EQ(Store().FindItem("https://b.example:8080/2"), nullptr);
     std::string saved = SavedTree();
@@ -840,8 +846,8 @@ TEST_F(FavDlgTest, AReloadWaitsUntilTheDialogsAreGone) {
         {
             CFavItemDlg item(g_env->images, Store().FindItem("http://d.example/4"));
             ASSERT_TRUE(Open(item));
-            EXPECT_FALSE(LoadTree(kOther));
-            EXPECT_FALSE(LoadTree(kOther));  // a later load replaces the waiting one
+            EXPECT_FALSE(LoadTree(kTree));
+            EXPECT_FALSE(LoadTree(kOther, 1));  // a later load replaces the waiting one
             item.DestroyWindow();
         }
         EXPECT_EQ(Store().root, oldRoot);
@@ -858,8 +864,12 @@ TEST_F(FavDlgTest, AReloadWaitsUntilTheDialogsAreGone) {
         EXPECT_EQ(Store().FindItem("http://d.example/4"), nullptr);
         dialog.DestroyWindow();
         EXPECT_EQ(Store().root, oldRoot);  // the object still holds
+        PumpPending();
+        g_env->frame->flushes = 0;
     }
     EXPECT_NE(Store().root, oldRoot);
+    // The defaults of a load that needed saving are saved once they are in place.
+    EXPECT_TRUE(PumpUntil([] { return g_env->frame->flushes == 1; }));
     EXPECT_EQ(SavedTree(), kOther);
     EXPECT_NE(Store().FindItem("http://other.example/1"), nullptr);
     EXPECT_EQ(Store().FindItem("http://a.example/1"), nullptr);
