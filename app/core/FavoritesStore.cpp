@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -189,6 +190,8 @@ FavoritesStore::~FavoritesStore() {
     index.clear();
     if (root)
         deleteValue(&root);
+    if (pendingRoot_)
+        deleteValue(&pendingRoot_);
 }
 
 bool FavoritesStore::AddFolder(JsonValue* parent, FavoriteEntry& entry) {
@@ -254,13 +257,75 @@ JsonValue* FavoritesStore::FindItem(const char* url) {
     return it == index.end() ? nullptr : it->second;
 }
 
-void FavoritesStore::SetLoaded(msg_favorites_loaded& msg) {
+bool FavoritesStore::SetLoaded(msg_favorites_loaded& msg) {
+    if (holds_ > 0) {
+        if (pendingRoot_)
+            deleteValue(&pendingRoot_);
+        pendingRoot_ = msg.tree;
+        msg.tree = nullptr;
+        pendingIndex_.swap(msg.index);
+        msg.index.clear();
+        pendingSave_ = msg.saveNeeded != 0;
+        return false;
+    }
     if (root)
         deleteValue(&root);
     root = msg.tree;
     msg.tree = nullptr;
     index.swap(msg.index);
     msg.index.clear();
+    return true;
+}
+
+// The node is detached first because an array takes only parentless members; the slot it leaves
+// is still allocated, so putting it back cannot fail.
+bool FavoritesStore::Move(JsonValue* node, JsonValue* members) {
+    void* place[2] = {nullptr, nullptr};
+    if (getValueType(members) != JSON_ARRAY || !valueGetParentInfo(node, place))
+        return false;
+    auto* parent = static_cast<JsonValue*>(place[0]);
+    if (getValueType(parent) != JSON_ARRAY || parent == members)
+        return false;
+    int at = static_cast<int>(reinterpret_cast<intptr_t>(place[1]));
+    valueDetachFromParent(node);
+    if (insertArrayMember(members, -1, node)) {
+        PostFlush();
+        return true;
+    }
+    if (!insertArrayMember(parent, at, node))
+        Brimholt::Log << "A favourite could not be put back after a failed move" << std::endl;
+    return false;
+}
+
+void FavoritesStore::Hold() {
+    ++holds_;
+}
+
+// A deferred load whose defaults need saving asks for the save that its arrival skipped.
+void FavoritesStore::Release() {
+    if (holds_ <= 0 || --holds_ > 0 || !pendingRoot_)
+        return;
+    if (root)
+        deleteValue(&root);
+    root = pendingRoot_;
+    pendingRoot_ = nullptr;
+    index.swap(pendingIndex_);
+    pendingIndex_.clear();
+    if (pendingSave_)
+        PostFlush();
+    pendingSave_ = false;
+}
+
+FavoritesHold::FavoritesHold() {
+    AppContext* ctx = GetAppContext();
+    store_ = ctx ? &ctx->Favorites() : nullptr;
+    if (store_)
+        store_->Hold();
+}
+
+FavoritesHold::~FavoritesHold() {
+    if (store_)
+        store_->Release();
 }
 
 void FavoritesStore::PostFlush() {

@@ -46,7 +46,15 @@ public:
     void Rename(FavoriteEntry& entry, const std::wstring& name);
     void SortByName(JsonValue* array);
     JsonValue* FindItem(const char* url);
-    void SetLoaded(msg_favorites_loaded& msg);
+    // False when a hold defers the new tree: it replaces the live one when the last hold ends.
+    bool SetLoaded(msg_favorites_loaded& msg);
+    // To the end of the other array; a node the array refuses stays where it was. False then.
+    bool Move(JsonValue* node, JsonValue* members);
+
+    // Windows that keep nodes of the tree (the favourites dialogs) hold the store while they are
+    // open, so that a reload cannot free what they point to.
+    void Hold();
+    void Release();
 
     // Tells the main frame (observer 0) to save later; any thread.
     static void PostFlush();
@@ -66,4 +74,22 @@ public:
 
     JsonValue* root = nullptr;  // owned; null until the first load arrived
     FavoriteIndex index;
+
+private:
+    int holds_ = 0;
+    JsonValue* pendingRoot_ = nullptr;  // owned; a load that arrived during a hold
+    FavoriteIndex pendingIndex_;
+    bool pendingSave_ = false;
+};
+
+// Holds the context's store for the object's lifetime.
+class FavoritesHold {
+public:
+    FavoritesHold();
+    ~FavoritesHold();
+    FavoritesHold(const FavoritesHold&) = delete;
+    FavoritesHold& operator=(const FavoritesHold&) = delete;
+
+private:
+    FavoritesStore* store_;
 };

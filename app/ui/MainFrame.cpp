@@ -653,8 +653,8 @@ void CMainFrame::OnExecute(msg_execute* msg) {
 
 void CMainFrame::OnFavoritesLoaded(msg_favorites_loaded* msg) {
     FavoritesStore& store = GetAppContext()->Favorites();
-    store.SetLoaded(*msg);
-    if (msg->saveNeeded && store.root)
+    // A load deferred by an open favourites dialog asks for its save once it is applied.
+    if (store.SetLoaded(*msg) && msg->saveNeeded && store.root)
         StartFavoritesWriter();
 }
 

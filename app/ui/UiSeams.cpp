@@ -3,6 +3,7 @@
 #include "UiSeams.h"
 
 #include "AboutDlg.h"
+#include "FavoritesDlgs.h"
 #include "ManageDlg.h"
 #include "VxView.h"
 #include "ZipProgressDlg.h"
@@ -58,10 +59,8 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
         return static_cast<int>(dlg.DoModal(owner));
     };
     d.settings = d.checkUpdate = [](HWND) { return IDCANCEL; };
-    d.manageFavorites = [](HWND, HIMAGELIST) { return false; };
-    d.favoriteItem = [](HWND, HIMAGELIST, const std::wstring&, const std::wstring&, const std::string&, bool) {
-        return IDCANCEL;
-    };
+    d.manageFavorites = RunManageFavoritesDialog;
+    d.favoriteItem = RunFavoriteItemDialog;
     d.repair = CRepairDlg::Run;
     d.manage = CManageDlg::Run;
     d.zipProgress = CZipProgressDlg::Run;
