@@ -550,8 +550,12 @@ class Layouter {
       p.kind = RunItem::Text;
       p.el = el;
       p.space = text.back() == ' ' && el->style.whiteSpace != WhiteSpace::Pre;
-      p.w = tm_.Width(el->style.font, text.data(), text.size());
-      p.trimW = p.space ? p.w - tm_.Width(el->style.font, u" ", 1) : p.w;
+      // A word this long is measured a line at a time when the lines are laid out.
+      p.cut = text.size() > kLongWord && el->style.whiteSpace == WhiteSpace::Normal;
+      if (!p.cut) {
+        p.w = tm_.Width(el->style.font, text.data(), text.size());
+        p.trimW = p.space ? p.w - tm_.Width(el->style.font, u" ", 1) : p.w;
+      }
       p.text = std::move(text);
       if (cur.pieces.empty()) cur.wrapBefore = el->style.whiteSpace == WhiteSpace::Normal || lastWs == WhiteSpace::Normal;
       cur.pieces.push_back(std::move(p));
@@ -762,7 +766,7 @@ class Layouter {
         }
         split = Wider(c, width) && SplitCluster(c, width, head);
       }
-      if (!split) SettleCut(c);
+      if (!split) SettleCuts(c);
       Cluster& cc = split ? head : c;
       for (Piece& p : cc.pieces) {
         // Collapsible spaces at the start of a line take no room.
@@ -797,8 +801,8 @@ class Layouter {
   }
 
   // Largest m <= maxM with width(m) <= room, widths growing with m; 0 when none fits. Gallops out
-  // from the count of the last broken line, so lines of one width cost two measurements each and
-  // none measures more than about twice what fits.
+  // from the count of the last broken line, so lines of one width cost two measurements each, each
+  // about a line long, however long the rest of the word.
   size_t FitCount(FontId font, const char16_t* s, size_t maxM, int room, int& wOut) {
     wOut = 0;
     if (maxM == 0 || room < 0) return 0;
@@ -845,38 +849,41 @@ class Layouter {
   }
 
   // Whether c without its trailing space is wider than limit. A cut rest is measured only as far
-  // as the limit and settles with its exact width once it is known to fit.
+  // as the limit and settles with its exact width once it is known to fit; a word made of several
+  // elements' texts may hold more than one.
   bool Wider(Cluster& c, int limit) {
-    const int others = c.TrimWidth();  // a cut piece counts 0
-    Piece* p = CutPiece(c);
-    if (!p) return others > limit;
-    const FontId font = p->el->style.font;
-    const char16_t* s = p->text.data() + p->from;
-    const size_t len = p->text.size() - p->from;
-    const int spaceW = p->space ? tm_.Width(font, u" ", 1) : 0;
-    const int room = limit - others + spaceW;
-    const size_t first = len > 1 && s[0] >= 0xD800 && s[0] <= 0xDBFF ? 2 : 1;
-    if (tm_.Width(font, s, first) > room) return true;
-    int w = 0;
-    if (FitCount(font, s, len, room, w) < len) return true;
-    p->text.erase(0, p->from);
-    p->from = 0;
-    p->cut = false;
-    p->w = w;
-    p->trimW = w - spaceW;
-    return false;
+    for (;;) {
+      const int others = c.TrimWidth();  // cut pieces count 0
+      Piece* p = CutPiece(c);
+      if (!p) return others > limit;
+      const FontId font = p->el->style.font;
+      const char16_t* s = p->text.data() + p->from;
+      const size_t len = p->text.size() - p->from;
+      const int spaceW = p->space ? tm_.Width(font, u" ", 1) : 0;
+      const int room = limit - others + spaceW;
+      const size_t first = len > 1 && s[0] >= 0xD800 && s[0] <= 0xDBFF ? 2 : 1;
+      if (tm_.Width(font, s, first) > room) return true;
+      int w = 0;
+      if (FitCount(font, s, len, room, w) < len) return true;
+      p->text.erase(0, p->from);
+      p->from = 0;
+      p->cut = false;
+      p->w = w;
+      p->trimW = w - spaceW;
+    }
   }
 
-  // Measures a cut rest whole: it goes on the line as it is.
-  void SettleCut(Cluster& c) {
-    Piece* p = CutPiece(c);
-    if (!p) return;
-    p->text.erase(0, p->from);
-    p->from = 0;
-    p->cut = false;
-    const FontId font = p->el->style.font;
-    p->w = tm_.Width(font, p->text.data(), p->text.size());
-    p->trimW = p->space ? p->w - tm_.Width(font, u" ", 1) : p->w;
+  // Measures a cut rest whole, for a line that takes it as it is.
+  void Settle(Piece& p) {
+    p.text.erase(0, p.from);
+    p.from = 0;
+    p.cut = false;
+    const FontId font = p.el->style.font;
+    p.w = tm_.Width(font, p.text.data(), p.text.size());
+    p.trimW = p.space ? p.w - tm_.Width(font, u" ", 1) : p.w;
+  }
+  void SettleCuts(Cluster& c) {
+    while (Piece* p = CutPiece(c)) Settle(*p);
   }
 
   // A word wider than the whole line is broken between characters rather than run off the edge:
@@ -915,7 +922,7 @@ class Layouter {
       rest.from += best;
       rest.cut = true;
       rest.w = rest.trimW = 0;
-      if (len - best <= kShortRest) SettleCut(c);
+      if (len - best <= kShortRest) Settle(rest);
       return true;
     }
     return false;
@@ -1037,8 +1044,10 @@ class Layouter {
     return next;
   }
 
-  // A rest this short is measured at once, as any word.
+  // A rest this short is measured at once, as any word; a word longer than kLongWord is not
+  // measured whole at all.
   static constexpr size_t kShortRest = 64;
+  static constexpr size_t kLongWord = 1024;
 
   TextMeasurer& tm_;
   LayoutStats& st_;

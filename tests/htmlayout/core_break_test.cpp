@@ -62,11 +62,12 @@ std::u16string Word(size_t n) {
 void ExpectSound(hl::Element* d, const std::u16string& text, int left, int right, const std::string& what) {
   std::u16string joined;
   for (const Line& l : Lines(d)) {
+    const std::string head = hl::Utf16To8(l.text.substr(0, 40));
     EXPECT_GE(l.x0, left) << what;
     if (CodePoints(l.text) > 1) {
-      EXPECT_LE(l.x1, right) << what << " line " << hl::Utf16To8(l.text);
+      EXPECT_LE(l.x1, right) << what << " line " << head;
     }
-    EXPECT_EQ(l.x1 - l.x0, FakeWidth(l.text)) << what << " line " << hl::Utf16To8(l.text);
+    EXPECT_EQ(l.x1 - l.x0, FakeWidth(l.text)) << what << " line " << head;
     ASSERT_FALSE(l.text.empty()) << what;
     EXPECT_NE(l.text.front(), u' ') << what;
     EXPECT_NE(l.text.back(), u' ') << what;
@@ -82,8 +83,9 @@ hl::Element* LayOut(TestDoc& t, const std::u16string& body, int width) {
 
 TEST(LongWord, BreaksWhereTheLineIsFull) {
   // A word of n characters in a box of w pixels: lines of max(1, w / 5) characters, the last one
-  // holding what is left. Lengths around 64 cross the point where a rest is measured at once.
-  const size_t lengths[] = {2, 3, 39, 40, 41, 63, 64, 65, 66, 129, 130, 5000};
+  // holding what is left. Lengths around 64 cross the point where a rest is measured at once, those
+  // around 1024 the point where a word is not measured whole.
+  const size_t lengths[] = {2, 3, 39, 40, 41, 63, 64, 65, 66, 129, 130, 1024, 1025, 5000};
   const int widths[] = {3, 5, 12, 20, 200, 333};
   for (size_t n : lengths) {
     for (int w : widths) {
@@ -135,6 +137,37 @@ TEST(LongWord, MixedTextTable) {
     for (const Line& l : Lines(d)) got.push_back(l.text);
     EXPECT_EQ(got, c.lines) << "case " << n;
     ExpectSound(d, c.text.empty() ? c.html : c.text, 0, c.width, "case " + std::to_string(n));
+  }
+}
+
+TEST(LongWord, SeveralPiecesInOneWord) {
+  // Words made of several elements' texts without a space between: long and short pieces in either
+  // order, two long ones, and boxes wide enough for one long piece or all of it.
+  const std::string x200(200, 'x'), y2000(2000, 'y'), z3000(3000, 'z');
+  struct Case {
+    std::string html;
+    int width;
+  };
+  const Case cases[] = {
+      {"<b>" + x200 + "</b>" + y2000, 200},
+      {y2000 + "<b>" + x200 + "</b>", 200},
+      {"<b>" + y2000 + "</b><i>" + z3000 + "</i> tail", 200},
+      {"ab<b>" + y2000 + "</b>cd", 33},
+      {"<b>" + y2000 + "</b> " + x200, 20000},
+      {"ab <b>" + y2000 + "</b><i>" + z3000 + "</i>", 20000},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    ++n;
+    TestDoc t;
+    std::u16string text = hl::Utf8To16(c.html);
+    hl::Element* d = LayOut(t, text, c.width);
+    std::u16string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '<') i = text.find('>', i);
+      else plain.push_back(text[i]);
+    }
+    ExpectSound(d, plain, 0, c.width, "case " + std::to_string(n));
   }
 }
 
