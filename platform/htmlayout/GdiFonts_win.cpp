@@ -136,7 +136,11 @@ FontInfo GdiFonts::Info(FontId font) {
 // Splits text into runs of the font's own face and of the fallback face for what it lacks.
 void GdiFonts::Runs(const Entry& e, const char16_t* text, size_t len, std::vector<Run>& out) {
   out.clear();
-  if (e.fallback == e.font || len == 0) {
+  // Only characters past ASCII can be missing from a face, and asking GDI for glyphs costs as
+  // much as measuring.
+  bool ascii = true;
+  for (size_t i = 0; i < len && ascii; ++i) ascii = text[i] < 0x80;
+  if (e.fallback == e.font || len == 0 || ascii) {
     out.push_back(Run{0, len, e.font});
     return;
   }

@@ -764,7 +764,8 @@ class Layouter {
           startLine(next - oby);
           width = line.right - line.left;
         }
-        split = Wider(c, width) && SplitCluster(c, width, head);
+        FitMemo fit;
+        split = Wider(c, width, &fit) && SplitCluster(c, width, head, fit);
       }
       if (!split) SettleCuts(c);
       Cluster& cc = split ? head : c;
@@ -848,10 +849,19 @@ class Layouter {
     return lo;
   }
 
+  // What Wider found of the cut piece that did not fit, so the split that follows does not measure
+  // the same prefixes again.
+  struct FitMemo {
+    const Piece* piece = nullptr;
+    int room = 0;
+    size_t count = 0;
+    int w = 0;
+  };
+
   // Whether c without its trailing space is wider than limit. A cut rest is measured only as far
   // as the limit and settles with its exact width once it is known to fit; a word made of several
   // elements' texts may hold more than one.
-  bool Wider(Cluster& c, int limit) {
+  bool Wider(Cluster& c, int limit, FitMemo* fit = nullptr) {
     for (;;) {
       const int others = c.TrimWidth();  // cut pieces count 0
       Piece* p = CutPiece(c);
@@ -864,7 +874,11 @@ class Layouter {
       const size_t first = len > 1 && s[0] >= 0xD800 && s[0] <= 0xDBFF ? 2 : 1;
       if (tm_.Width(font, s, first) > room) return true;
       int w = 0;
-      if (FitCount(font, s, len, room, w) < len) return true;
+      const size_t count = FitCount(font, s, len, room, w);
+      if (count < len) {
+        if (fit) *fit = FitMemo{p, room, count, w};
+        return true;
+      }
       p->text.erase(0, p->from);
       p->from = 0;
       p->cut = false;
@@ -888,7 +902,7 @@ class Layouter {
 
   // A word wider than the whole line is broken between characters rather than run off the edge:
   // what fits moves to head, the rest stays in c, cut unless it is short.
-  bool SplitCluster(Cluster& c, int width, Cluster& head) {
+  bool SplitCluster(Cluster& c, int width, Cluster& head, const FitMemo& fit) {
     int before = 0;
     for (size_t k = 0; k < c.pieces.size(); ++k) {
       Piece& p = c.pieces[k];
@@ -900,7 +914,13 @@ class Layouter {
       const FontId font = p.el->style.font;
       const char16_t* s = p.text.data() + p.from;
       int headW = 0;
-      size_t best = FitCount(font, s, len - 1, width - before, headW);
+      size_t best;
+      if (fit.piece == &p && fit.room == width - before && fit.count < len) {
+        best = fit.count;
+        headW = fit.w;
+      } else {
+        best = FitCount(font, s, len - 1, width - before, headW);
+      }
       const size_t fitted = best;
       if (best == 0) best = 1;
       if (s[best] >= 0xDC00 && s[best] <= 0xDFFF) ++best;
