@@ -29,13 +29,13 @@ struct NoHost : hl::ResourceHost {
 };
 
 #ifdef _WIN32
-// Private bytes, the figure the task manager shows.
+// The working set: Wine keeps neither private bytes nor a peak of the page-file usage.
 void Memory(double& nowMb, double& peakMb) {
-  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  PROCESS_MEMORY_COUNTERS pmc = {};
   pmc.cb = sizeof(pmc);
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof(pmc));
-  nowMb = pmc.PrivateUsage / 1048576.0;
-  peakMb = pmc.PeakPagefileUsage / 1048576.0;
+  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
+  nowMb = pmc.WorkingSetSize / 1048576.0;
+  peakMb = pmc.PeakWorkingSetSize / 1048576.0;
 }
 #else
 // Resident set; writing 5 to clear_refs resets the peak, so the figure is the case's own.
