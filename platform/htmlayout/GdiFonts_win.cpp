@@ -113,7 +113,7 @@ FontId GdiFonts::Font(const FontSpec& spec) {
   std::wstring fb = FallbackFace();
   e.fallback = !fb.empty() && fb != e.face ? Create(fb, spec) : e.font;
   if (!e.fallback) e.fallback = e.font;
-  HGDIOBJ old = SelectObject(dc_, e.font);
+  Select(e.font);
   TEXTMETRICW tm = {};
   if (GetTextMetricsW(dc_, &tm)) {
     e.info.ascent = tm.tmAscent;
@@ -122,7 +122,6 @@ FontId GdiFonts::Font(const FontSpec& spec) {
   } else {
     e.info = FontInfo{spec.sizePx * 4 / 5, spec.sizePx / 5, spec.sizePx * 6 / 5};
   }
-  SelectObject(dc_, old);
   FontId id = static_cast<FontId>(fonts_.size());
   fonts_.push_back(e);
   byKey_[key] = id;
@@ -137,15 +136,18 @@ FontInfo GdiFonts::Info(FontId font) {
 // Splits text into runs of the font's own face and of the fallback face for what it lacks.
 void GdiFonts::Runs(const Entry& e, const char16_t* text, size_t len, std::vector<Run>& out) {
   out.clear();
-  if (e.fallback == e.font || len == 0) {
+  // Only characters past ASCII can be missing from a face, and asking GDI for glyphs costs as
+  // much as measuring.
+  bool ascii = true;
+  for (size_t i = 0; i < len && ascii; ++i) ascii = text[i] < 0x80;
+  if (e.fallback == e.font || len == 0 || ascii) {
     out.push_back(Run{0, len, e.font});
     return;
   }
   std::vector<WORD> glyphs(len);
-  HGDIOBJ old = SelectObject(dc_, e.font);
+  Select(e.font);
   DWORD got = GetGlyphIndicesW(dc_, reinterpret_cast<LPCWSTR>(text), static_cast<int>(len), glyphs.data(),
                                GGI_MARK_NONEXISTING_GLYPHS);
-  SelectObject(dc_, old);
   if (got == GDI_ERROR) {
     out.push_back(Run{0, len, e.font});
     return;
@@ -165,13 +167,20 @@ int GdiFonts::Measure(FontId font, const char16_t* text, size_t len) {
   Runs(fonts_[static_cast<size_t>(font)], text, len, runs);
   int w = 0;
   for (const Run& r : runs) {
-    HGDIOBJ old = SelectObject(dc_, r.font);
+    Select(r.font);
     SIZE sz = {};
     GetTextExtentPoint32W(dc_, reinterpret_cast<LPCWSTR>(text + r.start), static_cast<int>(r.len), &sz);
-    SelectObject(dc_, old);
     w += sz.cx;
   }
   return w;
+}
+
+// The measuring DC is the fonts' own, so a font stays selected between calls: selecting one costs
+// more under Wine than measuring a short word.
+void GdiFonts::Select(HFONT font) {
+  if (font == selected_) return;
+  SelectObject(dc_, font);
+  selected_ = font;
 }
 
 int GdiFonts::Draw(HDC dc, FontId font, int x, int y, const char16_t* text, size_t len) {

@@ -41,8 +41,10 @@ class GdiFonts : public FontMetrics {
   std::wstring FallbackFace();
   HFONT Create(const std::wstring& face, const FontSpec& spec);
   void Runs(const Entry& e, const char16_t* text, size_t len, std::vector<Run>& out);
+  void Select(HFONT font);
 
   HDC dc_;
+  HFONT selected_ = nullptr;
   std::vector<Entry> fonts_;
   std::map<std::wstring, FontId> byKey_;
   std::map<std::wstring, bool> faces_;

@@ -9,18 +9,39 @@
 
 namespace hl {
 
+// A string longer than kMaxCachedChars costs about as much to hash as to measure and seldom comes
+// again, so it is not kept: one long word must not fill the cache with its prefixes.
 int TextMeasurer::Width(FontId font, const char16_t* s, size_t n) {
   if (n == 0) return 0;
+  if (n > kMaxCachedChars) return WidthUncached(font, s, n);
   if (font < 0) font = 0;
   if (static_cast<size_t>(font) >= widths_.size()) widths_.resize(static_cast<size_t>(font) + 1);
   auto& cache = widths_[static_cast<size_t>(font)];
   std::u16string key(s, n);
   auto it = cache.find(key);
   if (it != cache.end()) return it->second;
-  if (cache.size() > 50000) cache.clear();
-  int w = std::max(0, fonts_.Measure(font, s, n));
+  // The key's characters, the node and its bucket; dropping everything at the budget is cheaper
+  // than keeping an age for every word, and the words of the page come back at once.
+  const size_t bytes = (n + 1) * sizeof(char16_t) + sizeof(std::pair<const std::u16string, int>) + 4 * sizeof(void*);
+  if (cachedBytes_ + bytes > kCacheBytes) {
+    for (auto& c : widths_) c.clear();
+    cachedBytes_ = 0;
+  }
+  int w = WidthUncached(font, s, n);
   cache.emplace(std::move(key), w);
+  cachedBytes_ += bytes;
   return w;
+}
+
+int TextMeasurer::WidthUncached(FontId font, const char16_t* s, size_t n) {
+  if (n == 0) return 0;
+  return std::max(0, fonts_.Measure(font < 0 ? 0 : font, s, n));
+}
+
+void TextMeasurer::Clear() {
+  widths_.clear();
+  infos_.clear();
+  cachedBytes_ = 0;
 }
 
 FontInfo TextMeasurer::Info(FontId font) {
@@ -109,6 +130,10 @@ struct Piece {
   int trimW = 0;  // without a trailing collapsible space
   bool space = false;
   int x = 0;
+  // A word broken across lines keeps its unplaced rest from `from` on, unmeasured (w and trimW
+  // stay 0) until a line finds it fits: each line then costs its own length, not the rest's.
+  size_t from = 0;
+  bool cut = false;
 };
 
 struct Cluster {
@@ -525,8 +550,12 @@ class Layouter {
       p.kind = RunItem::Text;
       p.el = el;
       p.space = text.back() == ' ' && el->style.whiteSpace != WhiteSpace::Pre;
-      p.w = tm_.Width(el->style.font, text.data(), text.size());
-      p.trimW = p.space ? p.w - tm_.Width(el->style.font, u" ", 1) : p.w;
+      // A word this long is measured a line at a time when the lines are laid out.
+      p.cut = text.size() > kLongWord && el->style.whiteSpace == WhiteSpace::Normal;
+      if (!p.cut) {
+        p.w = tm_.Width(el->style.font, text.data(), text.size());
+        p.trimW = p.space ? p.w - tm_.Width(el->style.font, u" ", 1) : p.w;
+      }
       p.text = std::move(text);
       if (cur.pieces.empty()) cur.wrapBefore = el->style.whiteSpace == WhiteSpace::Normal || lastWs == WhiteSpace::Normal;
       cur.pieces.push_back(std::move(p));
@@ -704,7 +733,7 @@ class Layouter {
     };
 
     startLine(y);
-    for (size_t i = 0; i < clusters.size(); ++i) {
+    for (size_t i = 0; i < clusters.size();) {
       Cluster& c = clusters[i];
       if (c.floatEl) {
         if (!line.content) {
@@ -716,27 +745,30 @@ class Layouter {
         } else {
           pendingFloats.push_back(c.floatEl);
         }
+        ++i;
         continue;
       }
       int width = line.right - line.left;
-      int w = c.TrimWidth();
       bool visible = ClusterVisible(c);
-      if (line.content && visible && c.wrapBefore && line.x + w > width) {
+      if (line.content && visible && c.wrapBefore && Wider(c, width - line.x)) {
         finishLine();
         width = line.right - line.left;
       }
+      // The head of a split word fills this line; its rest stays at i for the next one.
+      Cluster head;
+      bool split = false;
       if (!line.content && visible) {
-        while (w > width && (line.left > cl || line.right < cl + contentW)) {
+        while (Wider(c, width) && (line.left > cl || line.right < cl + contentW)) {
           int next = fc->NextChange(oby + line.y);
           if (next == INT_MAX || next - oby <= line.y) break;
           startLine(next - oby);
           width = line.right - line.left;
         }
-        if (w > width && SplitCluster(clusters, i, width)) {
-          w = clusters[i].TrimWidth();
-        }
+        FitMemo fit;
+        split = Wider(c, width, &fit) && SplitCluster(c, width, head, fit);
       }
-      Cluster& cc = clusters[i];
+      if (!split) SettleCuts(c);
+      Cluster& cc = split ? head : c;
       for (Piece& p : cc.pieces) {
         // Collapsible spaces at the start of a line take no room.
         if (!line.content && p.kind == RunItem::Text && p.space && p.trimW == 0) {
@@ -750,6 +782,7 @@ class Layouter {
         line.pieces.push_back(std::move(p));
       }
       if (cc.forcedBreak) finishLine();
+      if (!split) ++i;
     }
     if (!line.pieces.empty()) finishLine();
     placePending();
@@ -758,50 +791,158 @@ class Layouter {
 
   static bool ClusterVisible(const Cluster& c) {
     for (const Piece& p : c.pieces)
-      if (p.kind == RunItem::Atomic || (p.kind == RunItem::Text && p.trimW > 0)) return true;
+      if (p.kind == RunItem::Atomic || (p.kind == RunItem::Text && (p.trimW > 0 || p.cut))) return true;
     return false;
   }
 
-  // A word wider than the whole line is broken between characters rather than run off the edge.
-  bool SplitCluster(std::vector<Cluster>& clusters, size_t i, int width) {
-    Cluster& c = clusters[i];
+  static Piece* CutPiece(Cluster& c) {
+    for (Piece& p : c.pieces)
+      if (p.cut) return &p;
+    return nullptr;
+  }
+
+  // Largest m <= maxM with width(m) <= room, widths growing with m; 0 when none fits. Gallops out
+  // from the count of the last broken line, so lines of one width cost two measurements each, each
+  // about a line long, however long the rest of the word.
+  size_t FitCount(FontId font, const char16_t* s, size_t maxM, int room, int& wOut) {
+    wOut = 0;
+    if (maxM == 0 || room < 0) return 0;
+    size_t lo = 0, hi = maxM + 1;  // width(lo) fits, width(hi) does not
+    size_t m = std::min(std::max<size_t>(fitHint_, 1), maxM);
+    int w = tm_.WidthUncached(font, s, m);
+    if (w <= room) {
+      lo = m;
+      wOut = w;
+      for (size_t step = 1; lo < maxM; step *= 2) {
+        m = lo + std::min(step, maxM - lo);
+        w = tm_.WidthUncached(font, s, m);
+        if (w > room) {
+          hi = m;
+          break;
+        }
+        lo = m;
+        wOut = w;
+      }
+    } else {
+      hi = m;
+      for (size_t step = 1; step < hi; step *= 2) {
+        m = hi - step;
+        w = tm_.WidthUncached(font, s, m);
+        if (w <= room) {
+          lo = m;
+          wOut = w;
+          break;
+        }
+        hi = m;
+      }
+    }
+    while (hi - lo > 1) {
+      m = lo + (hi - lo) / 2;
+      w = tm_.WidthUncached(font, s, m);
+      if (w <= room) {
+        lo = m;
+        wOut = w;
+      } else {
+        hi = m;
+      }
+    }
+    return lo;
+  }
+
+  // What Wider found of the cut piece that did not fit, so the split that follows does not measure
+  // the same prefixes again.
+  struct FitMemo {
+    const Piece* piece = nullptr;
+    int room = 0;
+    size_t count = 0;
+    int w = 0;
+  };
+
+  // Whether c without its trailing space is wider than limit. A cut rest is measured only as far
+  // as the limit and settles with its exact width once it is known to fit; a word made of several
+  // elements' texts may hold more than one.
+  bool Wider(Cluster& c, int limit, FitMemo* fit = nullptr) {
+    for (;;) {
+      const int others = c.TrimWidth();  // cut pieces count 0
+      Piece* p = CutPiece(c);
+      if (!p) return others > limit;
+      const FontId font = p->el->style.font;
+      const char16_t* s = p->text.data() + p->from;
+      const size_t len = p->text.size() - p->from;
+      const int spaceW = p->space ? tm_.Width(font, u" ", 1) : 0;
+      const int room = limit - others + spaceW;
+      const size_t first = len > 1 && s[0] >= 0xD800 && s[0] <= 0xDBFF ? 2 : 1;
+      if (tm_.Width(font, s, first) > room) return true;
+      int w = 0;
+      const size_t count = FitCount(font, s, len, room, w);
+      if (count < len) {
+        if (fit) *fit = FitMemo{p, room, count, w};
+        return true;
+      }
+      p->text.erase(0, p->from);
+      p->from = 0;
+      p->cut = false;
+      p->w = w;
+      p->trimW = w - spaceW;
+    }
+  }
+
+  // Measures a cut rest whole, for a line that takes it as it is.
+  void Settle(Piece& p) {
+    p.text.erase(0, p.from);
+    p.from = 0;
+    p.cut = false;
+    const FontId font = p.el->style.font;
+    p.w = tm_.Width(font, p.text.data(), p.text.size());
+    p.trimW = p.space ? p.w - tm_.Width(font, u" ", 1) : p.w;
+  }
+  void SettleCuts(Cluster& c) {
+    while (Piece* p = CutPiece(c)) Settle(*p);
+  }
+
+  // A word wider than the whole line is broken between characters rather than run off the edge:
+  // what fits moves to head, the rest stays in c, cut unless it is short.
+  bool SplitCluster(Cluster& c, int width, Cluster& head, const FitMemo& fit) {
     int before = 0;
     for (size_t k = 0; k < c.pieces.size(); ++k) {
       Piece& p = c.pieces[k];
-      if (p.kind != RunItem::Text || p.el->style.whiteSpace != WhiteSpace::Normal || p.text.size() < 2) {
+      const size_t len = p.text.size() - p.from;
+      if (p.kind != RunItem::Text || p.el->style.whiteSpace != WhiteSpace::Normal || len < 2) {
         before += p.w;
         continue;
       }
       const FontId font = p.el->style.font;
-      size_t lo = 1, hi = p.text.size() - 1, best = 0;
-      while (lo <= hi) {
-        size_t mid = (lo + hi) / 2;
-        if (before + tm_.Width(font, p.text.data(), mid) <= width) {
-          best = mid;
-          lo = mid + 1;
-        } else {
-          if (mid == 0) break;
-          hi = mid - 1;
-        }
+      const char16_t* s = p.text.data() + p.from;
+      int headW = 0;
+      size_t best;
+      if (fit.piece == &p && fit.room == width - before && fit.count < len) {
+        best = fit.count;
+        headW = fit.w;
+      } else {
+        best = FitCount(font, s, len - 1, width - before, headW);
       }
+      const size_t fitted = best;
       if (best == 0) best = 1;
-      if (best < p.text.size() && p.text[best] >= 0xDC00 && p.text[best] <= 0xDFFF) ++best;
-      if (best >= p.text.size()) return false;
-      Cluster tail;
-      tail.forcedBreak = c.forcedBreak;
-      tail.wrapBefore = true;
-      Piece rest = p;
-      rest.text = p.text.substr(best);
-      rest.w = tm_.Width(font, rest.text.data(), rest.text.size());
-      rest.trimW = rest.space ? rest.w - tm_.Width(font, u" ", 1) : rest.w;
-      p.text.resize(best);
-      p.space = false;
-      p.w = p.trimW = tm_.Width(font, p.text.data(), p.text.size());
-      tail.pieces.push_back(std::move(rest));
-      for (size_t j = k + 1; j < c.pieces.size(); ++j) tail.pieces.push_back(std::move(c.pieces[j]));
-      c.pieces.resize(k + 1);
-      c.forcedBreak = false;
-      clusters.insert(clusters.begin() + static_cast<long>(i) + 1, std::move(tail));
+      if (s[best] >= 0xDC00 && s[best] <= 0xDFFF) ++best;
+      if (best >= len) return false;
+      if (best != fitted) headW = tm_.WidthUncached(font, s, best);
+      fitHint_ = best;
+      Piece h;
+      h.kind = RunItem::Text;
+      h.el = p.el;
+      h.text.assign(s, best);
+      h.w = h.trimW = headW;
+      head.pieces.clear();
+      for (size_t j = 0; j < k; ++j) head.pieces.push_back(std::move(c.pieces[j]));
+      head.pieces.push_back(std::move(h));
+      head.wrapBefore = c.wrapBefore;
+      c.pieces.erase(c.pieces.begin(), c.pieces.begin() + static_cast<long>(k));
+      c.wrapBefore = true;
+      Piece& rest = c.pieces[0];
+      rest.from += best;
+      rest.cut = true;
+      rest.w = rest.trimW = 0;
+      if (len - best <= kShortRest) Settle(rest);
       return true;
     }
     return false;
@@ -923,8 +1064,14 @@ class Layouter {
     return next;
   }
 
+  // A rest this short is measured at once, as any word; a word longer than kLongWord is not
+  // measured whole at all.
+  static constexpr size_t kShortRest = 64;
+  static constexpr size_t kLongWord = 1024;
+
   TextMeasurer& tm_;
   LayoutStats& st_;
+  size_t fitHint_ = 1;
 };
 
 bool InlineRectIn(const Element* cb, const Element* e, Rect& out) {

@@ -16,19 +16,25 @@ struct LayoutStats {
 };
 
 // Word widths are asked for again and again (every row of a list holds the same words), so they
-// are kept per font.
+// are kept per font, within a budget of bytes.
 class TextMeasurer {
  public:
+  static constexpr size_t kMaxCachedChars = 64;
+  static constexpr size_t kCacheBytes = 4 << 20;
+
   explicit TextMeasurer(FontMetrics& fonts) : fonts_(fonts) {}
   int Width(FontId font, const char16_t* s, size_t n);
+  int WidthUncached(FontId font, const char16_t* s, size_t n);
   FontInfo Info(FontId font);
   FontMetrics& fonts() { return fonts_; }
-  void Clear() { widths_.clear(); infos_.clear(); }
+  size_t CachedBytes() const { return cachedBytes_; }
+  void Clear();
 
  private:
   FontMetrics& fonts_;
   std::vector<std::unordered_map<std::u16string, int>> widths_;
   std::vector<std::pair<bool, FontInfo>> infos_;
+  size_t cachedBytes_ = 0;
 };
 
 // Lays out the tree under root for a viewport of the given width; clean blocks whose width did not
