@@ -74,7 +74,7 @@ vx_use_display() {
   [ -n "${DISPLAY:-}" ] && return 0
   command -v Xvfb >/dev/null || { echo "display: no DISPLAY and no Xvfb (apt-get install xvfb)" >&2; return 1; }
   local n
-  for n in $(seq 90 150); do
+  for n in $(seq 90 399); do
     [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
     setsid Xvfb :$n -screen 0 "${1:-1280x1024}x24" -nolisten tcp </dev/null >/dev/null 2>&1 &
     vx_xvfb_pid=$!

@@ -52,7 +52,7 @@ stop_wine() {
 
 # One display for the whole run; the Wine prefixes are made fresh from their templates each run.
 display=""
-for n in $(seq 90 150); do
+for n in $(seq 90 399); do
   [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
   setsid Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   xvfb=$!

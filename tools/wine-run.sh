@@ -81,7 +81,7 @@ copy_template() {
 
 free_display() {
   local n
-  for n in $(seq 90 150); do
+  for n in $(seq 90 399); do
     [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { echo $n; return; }
   done
   return 1
