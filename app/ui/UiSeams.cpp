@@ -3,6 +3,7 @@
 #include "UiSeams.h"
 
 #include "AboutDlg.h"
+#include "SettingsSheet.h"
 #include "VxView.h"
 #include "ZipProgressDlg.h"
 #include "wtl/WindowImpl.h"
@@ -56,7 +57,8 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
         CAboutDlg dlg;
         return static_cast<int>(dlg.DoModal(owner));
     };
-    d.settings = d.checkUpdate = [](HWND) { return IDCANCEL; };
+    d.settings = CSettingsSheet::Run;
+    d.checkUpdate = [](HWND) { return IDCANCEL; };
     d.manageFavorites = [](HWND, HIMAGELIST) { return false; };
     d.favoriteItem = [](HWND, HIMAGELIST, const std::wstring&, const std::wstring&, const std::string&, bool) {
         return IDCANCEL;
