@@ -1096,15 +1096,23 @@ int RunModal(ModalDrive& d, HWND owner) {
     return result;
 }
 
+struct FrameWindow {
+    HWND hwnd() const { return observer.window; }
+    TestObserver observer;
+};
+
 TEST_F(SettingsTest, TheSettingsSeamRunsTheSheetModally) {
     ProgramRun run;
-    wtltest::HostWindow frame;
+    // Observer 0, as the main frame is: the window an info bar falls back to.
+    FrameWindow frame;
+    frame.observer.Register();
+    ASSERT_EQ(frame.observer.id, 0);
     struct Case {
         int button;
         bool applied;
     };
     for (const Case& c : {Case{PSBTN_CANCEL, false}, Case{PSBTN_OK, true}}) {
-        bool frameDisabled = false;
+        bool frameDisabled = false, listed = false, frameAfterBar = true, sheetAfterBar = false;
         ModalDrive d;
         d.button = c.button;
         d.inspect = [&](HWND sheet) {
@@ -1112,10 +1120,21 @@ TEST_F(SettingsTest, TheSettingsSeamRunsTheSheetModally) {
             EXPECT_EQ(GetWindow(sheet, GW_OWNER), frame.hwnd());
             HWND page = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
             SendMessageW(GetDlgItem(page, IDC_GEN_MIN_TRAY), BM_CLICK, 0, 0);
+            // The site list's bar belongs to the sheet: once it ends, the frame is still held
+            // under the sheet and the sheet works again.
+            SendMessageW(sheet, PSM_SETCURSEL, 2, 0);
+            HWND proxy = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+            listed = wtltest::PumpUntil([&] { return ListView_GetItemCount(GetDlgItem(proxy, IDC_PROXY_SITES)) > 0; },
+                                        20000);
+            frameAfterBar = IsWindowEnabled(frame.hwnd()) != 0;
+            sheetAfterBar = IsWindowEnabled(sheet) != 0;
         };
         int result = RunModal(d, frame.hwnd());
         ASSERT_NE(d.sheet, nullptr);
         EXPECT_TRUE(frameDisabled);
+        EXPECT_TRUE(listed);
+        EXPECT_FALSE(frameAfterBar);
+        EXPECT_TRUE(sheetAfterBar);
         EXPECT_TRUE(IsWindowEnabled(frame.hwnd()));
         if (c.applied) {
             EXPECT_GT(result, 0);
