@@ -951,6 +951,25 @@ TEST_F(SettingsTest, ProxySitesComeFromTheService) {
               (std::vector<std::string>{"broken.vellix-demo.test", "elsewhere.example", "vellix-demo.test"}));
 }
 
+// Service text is UTF-8: a name outside ASCII shows as it was sent, whatever the ANSI code page.
+TEST_F(SettingsTest, SiteNamesAreUtf8) {
+    ProgramRun run;
+    Service().Control("fail", {{"path", kProxySitesPath}, {"body", "[\"\xc3\xbc" "ber.test\", \"a.test\"]"}});
+    run.ctx->Database().SetProxyDomain("\xc3\xbc" "ber.test", true);
+    {
+        Sheet s;
+        ASSERT_TRUE(s.created);
+        HWND proxy = s.ShowProxy(seams);
+        ASSERT_TRUE(s.sheet.proxy.filled);
+        EXPECT_EQ(Rows(proxy), (std::vector<std::wstring>{L"a.test", L"\u00fcber.test"}));
+        EXPECT_EQ(CheckedRows(proxy), std::vector<std::string>{"\xc3\xbc" "ber.test"});
+        CheckRow(proxy, "a.test", true);
+        EXPECT_TRUE(s.Ok());
+    }
+    run.End();
+    EXPECT_EQ(run.ProxyDomains(), (std::vector<std::string>{"a.test", "\xc3\xbc" "ber.test"}));
+}
+
 // The site list cannot be had: the box says so, the page is left, and the rest of the sheet works.
 // The next activation tries again.
 TEST_F(SettingsTest, SiteListFailures) {
