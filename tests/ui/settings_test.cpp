@@ -1131,7 +1131,8 @@ TEST_F(SettingsTest, TheSettingsSeamRunsTheSheetModally) {
         bool applied;
     };
     for (const Case& c : {Case{PSBTN_CANCEL, false}, Case{PSBTN_OK, true}}) {
-        bool frameDisabled = false, listed = false, frameAfterBar = true, sheetAfterBar = false;
+        SCOPED_TRACE(c.applied ? "OK" : "Cancel");
+        bool frameDisabled = false, frameBeforeBar = true, listed = false, frameAfterBar = true, sheetAfterBar = false;
         ModalDrive d;
         d.button = c.button;
         d.inspect = [&](HWND sheet) {
@@ -1141,6 +1142,7 @@ TEST_F(SettingsTest, TheSettingsSeamRunsTheSheetModally) {
             SendMessageW(GetDlgItem(page, IDC_GEN_MIN_TRAY), BM_CLICK, 0, 0);
             // The site list's bar belongs to the sheet: once it ends, the frame is still held
             // under the sheet and the sheet works again.
+            frameBeforeBar = IsWindowEnabled(frame.hwnd()) != 0;
             SendMessageW(sheet, PSM_SETCURSEL, 2, 0);
             HWND proxy = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
             listed = wtltest::PumpUntil([&] { return ListView_GetItemCount(GetDlgItem(proxy, IDC_PROXY_SITES)) > 0; },
@@ -1152,6 +1154,7 @@ TEST_F(SettingsTest, TheSettingsSeamRunsTheSheetModally) {
         ASSERT_NE(d.sheet, nullptr);
         EXPECT_TRUE(frameDisabled);
         EXPECT_TRUE(listed);
+        EXPECT_FALSE(frameBeforeBar);
         EXPECT_FALSE(frameAfterBar);
         EXPECT_TRUE(sheetAfterBar);
         EXPECT_TRUE(IsWindowEnabled(frame.hwnd()));
