@@ -78,6 +78,11 @@ def commit_stat(state, req):
     return Reply(200, b"OK")
 
 
+def proxy_sites(state, req):
+    """The names the program's proxy lookup is asked with: every catalogue host, lower case."""
+    return json_reply(sorted({s["host"].lower() for s in state.catalog["sites"]}))
+
+
 def _page(title, body, lang="en"):
     return Reply(200, ("<!DOCTYPE html>\n<html lang=\"%s\"><head><meta charset=\"utf-8\"><title>%s</title></head>\n"
                        "<body>\n%s\n</body></html>\n" % (lang, html.escape(title), body)).encode("utf-8"),
@@ -124,6 +129,7 @@ ROUTES = {
     "/v2/search.php": search,
     "/v2/commit_stat.php": commit_stat,
     "/v2/client_ad.php": client_ad,
+    "/v2/proxy_sites.php": proxy_sites,
     "/recommended.html": recommended,
     "/site_list.html": site_list,
     "/": home,

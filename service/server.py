@@ -5,7 +5,7 @@
               [--lifeline] [--max-seconds S] [--log FILE] [--quiet]
 
 The service (default port 8160) answers the program's "/v2/" requests (config.php, get_script.php,
-search.php, commit_stat.php, client_ad.php) and serves "/", "/recommended.html" and
+search.php, commit_stat.php, client_ad.php, proxy_sites.php) and serves "/", "/recommended.html" and
 "/site_list.html". The demo comic site (default port 8161) serves the comics of DATA/site.json.
 Port 0 lets the system choose. Once both listen, one JSON line goes to standard output:
 {"service": PORT, "site": PORT} (plus "lifeline" with --lifeline); --port-file writes the same

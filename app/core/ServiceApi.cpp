@@ -8,11 +8,16 @@
 #include <Tessara.h>
 #include <common/Url.h>
 
+#include <algorithm>
+
 const char kProgramVersion[] = "2.5.0.35";
 
 namespace {
 
 const int kConfigTimeoutSeconds = 120;
+// Far more than any catalogue holds; a longer answer is not a site list.
+const size_t kMaxProxySites = 4096;
+const size_t kMaxHostLength = 253;
 using Orvane::kStateComplete;
 
 void ReplaceAll(std::string& text, const std::string& pattern, const std::string& replacement) {
@@ -24,6 +29,26 @@ void UseSystemProxyFor(Orvane::OvRequest* request, const std::string& url) {
     std::string proxy = GetIEProxyForUrl(url.c_str());
     if (!proxy.empty())
         request->SetProxy(proxy.c_str());
+}
+
+// Letters, digits, '-', '.' and bytes of UTF-8 names; nothing that could pass for markup or a path.
+bool IsHostName(const std::string& name) {
+    if (name.empty() || name.size() > kMaxHostLength)
+        return false;
+    for (unsigned char c : name) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c >= 0x80;
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+std::string AsciiLowerCopy(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
 }
 
 }  // namespace
@@ -59,6 +84,10 @@ std::string SiteListUrl() {
     return std::string(ServiceRoot()) + "/site_list.html";
 }
 
+std::string ProxySitesUrl() {
+    return MakeApiUrl("proxy_sites.php");
+}
+
 void PrepareConfigRequest(Orvane::OvRequest* request, bool systemProxy) {
     request->SetTimeout(kConfigTimeoutSeconds);
     request->SetHeader("Vellix-Version", kProgramVersion);
@@ -67,6 +96,12 @@ void PrepareConfigRequest(Orvane::OvRequest* request, bool systemProxy) {
 }
 
 void PrepareScriptRequest(Orvane::OvRequest* request, bool systemProxy) {
+    if (systemProxy)
+        UseSystemProxyFor(request, MakeApiUrl(nullptr));
+}
+
+void PrepareProxySitesRequest(Orvane::OvRequest* request, bool systemProxy, int timeoutSeconds) {
+    request->SetTimeout(timeoutSeconds);
     if (systemProxy)
         UseSystemProxyFor(request, MakeApiUrl(nullptr));
 }
@@ -116,4 +151,33 @@ ScriptInfo ReadScriptInfo(const std::string& header, size_t bodyLength) {
     if (JsonGetNumberMember(root.get(), "v", version) && version > 0)
         info.version = version;
     return info;
+}
+
+bool ParseProxySites(const std::string& body, std::vector<std::string>& domains) {
+    domains.clear();
+    JsonTree root(ParseJsonText(body));
+    if (getValueType(root.get()) != 4 || getArraySize(root.get()) > kMaxProxySites)
+        return false;
+    for (unsigned int i = 0, n = getArraySize(root.get()); i < n; ++i) {
+        JsonValue* item = nullptr;
+        if (!getArrayMember(root.get(), i, &item) || getValueType(item) != 3)
+            continue;
+        std::string name = AsciiLowerCopy(std::string(getCString(item), static_cast<size_t>(getStringLength(item))));
+        if (IsHostName(name))
+            domains.push_back(name);
+    }
+    // Row i of the page stands for domain i: a repeated name would be two rows for one setting.
+    std::sort(domains.begin(), domains.end());
+    domains.erase(std::unique(domains.begin(), domains.end()), domains.end());
+    return true;
+}
+
+bool ReadProxySites(const Orvane::OvResponse& response, std::vector<std::string>& domains) {
+    domains.clear();
+    if (response.GetState() != kStateComplete || response.GetStatusCode() != 200)
+        return false;
+    std::string body;
+    Orvane::OvStringFetcher<char> sink(body);
+    response.GetBody(sink);
+    return ParseProxySites(body, domains);
 }

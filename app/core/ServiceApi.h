@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace Orvane {
 class OvRequest;
@@ -22,6 +23,8 @@ std::string StatisticsUrl();
 std::string AdvertUrl(const std::string& fromCatalogue, const std::string& lang);
 std::string RecommendedUrl(const std::string& lang);
 std::string SiteListUrl();
+// The domains that the proxy page offers: the names the catalogue lookup answers with.
+std::string ProxySitesUrl();
 
 // Settings of the configuration and script requests (before Start); with systemProxy the request
 // goes through the user's Internet Explorer proxy for its scheme.
@@ -29,6 +32,7 @@ void PrepareConfigRequest(Orvane::OvRequest* request, bool systemProxy);
 void PrepareScriptRequest(Orvane::OvRequest* request, bool systemProxy);
 // The search form: "q" the keyword (UTF-8), "t" the kinds ("n" by name, "a" by author, "na" both
 // or neither).
+void PrepareProxySitesRequest(Orvane::OvRequest* request, bool systemProxy, int timeoutSeconds);
 void PrepareSearchRequest(Orvane::OvRequest* request, const std::string& keyword, bool byName, bool byAuthor);
 
 enum ConfigOutcome {
@@ -54,3 +58,9 @@ struct ScriptInfo {
 };
 
 ScriptInfo ReadScriptInfo(const std::string& header, size_t bodyLength);
+
+// The proxied-sites answer: true when it is complete with status 200 and its body is a JSON array.
+// The domains come out lower case, sorted bytewise, each once; entries that are no host name are
+// dropped.
+bool ReadProxySites(const Orvane::OvResponse& response, std::vector<std::string>& domains);
+bool ParseProxySites(const std::string& body, std::vector<std::string>& domains);

@@ -75,9 +75,13 @@ void VxInfoObserver::EndDialog(int result) {
     PostToBar(bar, new msg_end_dialog(result));
 }
 
-int VxInfoBar::Run(VxInfoObserver* step) {
-    HWND owner = nullptr;
-    if (AppContext* ctx = GetAppContext()) {
+int VxInfoBar::Run(VxInfoObserver* step, HWND owner) {
+    // A dialog over the frame owns its bars: ending a bar re-enables its owner, and a frame
+    // enabled under a modal dialog could start a second one.
+    if (owner && (!::IsWindow(owner) || GetWindowThreadProcessId(owner, nullptr) != GetCurrentThreadId()))
+        owner = nullptr;
+    AppContext* ctx = GetAppContext();
+    if (!owner && ctx) {
         // Observer 0 is the main frame in the program and whatever window a test registered
         // first; only a live window of this thread can own a modal dialog of this thread.
         HWND first = ctx->Messages().GetObserverWindow(0);

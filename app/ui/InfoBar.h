@@ -51,9 +51,9 @@ class VxInfoBar : public WTL::CDialogImpl<VxInfoBar>, public VxMsgObserver {
 public:
     enum { IDD = IDD_INFOBAR };
 
-    // Runs the step in a modal bar owned by the main frame; the step's result, or -1 when the bar
-    // cannot be created.
-    static int Run(VxInfoObserver* step);
+    // Runs the step in a modal bar owned by the main frame (or by owner, a window of this thread);
+    // the step's result, or -1 when the bar cannot be created.
+    static int Run(VxInfoObserver* step, HWND owner = nullptr);
     // Runs the step's DoWork on a thread of its own, then OnWorkDone back on this thread.
     static bool StartWork(VxInfoObserver* step);
 

@@ -5,6 +5,7 @@
 #include "AboutDlg.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
+#include "SettingsSheet.h"
 #include "VxView.h"
 #include "ZipProgressDlg.h"
 #include "wtl/WindowImpl.h"
@@ -58,7 +59,8 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
         CAboutDlg dlg;
         return static_cast<int>(dlg.DoModal(owner));
     };
-    d.settings = d.checkUpdate = [](HWND) { return IDCANCEL; };
+    d.settings = CSettingsSheet::Run;
+    d.checkUpdate = [](HWND) { return IDCANCEL; };
     d.manageFavorites = RunManageFavoritesDialog;
     d.favoriteItem = RunFavoriteItemDialog;
     d.repair = CRepairDlg::Run;

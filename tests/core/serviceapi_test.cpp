@@ -36,6 +36,7 @@ TEST(ServiceApi, EndpointAddresses) {
         {AdvertUrl("", "en"), "/v2/client_ad.php?lang=en&v=2.5.0.35"},
         {RecommendedUrl("zh-cn"), "/recommended.html?lang=zh-cn"},
         {SiteListUrl(), "/site_list.html"},
+        {ProxySitesUrl(), "/v2/proxy_sites.php"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.got, Root() + c.want);
@@ -154,6 +155,63 @@ TEST(ServiceApi, ScriptInfoFallbacks) {
         EXPECT_EQ(info.adults, c.adults) << c.header;
         EXPECT_EQ(info.version, c.version) << c.header;
     }
+}
+
+// The proxied sites are the names the catalogue lookup answers with.
+TEST(ServiceApi, TheProxySitesAnswer) {
+    ServiceContext ctx;
+    ASSERT_TRUE(ctx.LoadCatalogue());
+    std::unique_ptr<Answer> answer =
+        Fetch(ProxySitesUrl(), [](Orvane::OvRequest* r) { PrepareProxySitesRequest(r, false, 10); });
+    ASSERT_TRUE(answer->response);
+    std::vector<std::string> domains;
+    ASSERT_TRUE(ReadProxySites(*answer->response, domains));
+    EXPECT_EQ(domains, (std::vector<std::string>{"127.0.0.1", "broken.vellix-demo.test", "future.vellix-demo.test",
+                                                 "missing.vellix-demo.test", "vellix-demo.test"}));
+    for (const std::string& domain : domains) {
+        SiteInfo site;
+        EXPECT_TRUE(ctx->Catalog().FindSite(domain, site)) << domain;
+        EXPECT_EQ(site.name, domain);
+    }
+    for (const char* status : {"404", "500"}) {
+        Service().Control("fail", {{"path", "/v2/proxy_sites.php"}, {"status", status}, {"body", "[\"a.test\"]"},
+                                   {"count", "1"}});
+        std::unique_ptr<Answer> failed = Fetch(ProxySitesUrl());
+        ASSERT_TRUE(failed->response) << status;
+        EXPECT_FALSE(ReadProxySites(*failed->response, domains)) << status;
+        EXPECT_TRUE(domains.empty()) << status;
+    }
+}
+
+TEST(ServiceApi, ProxySitesBodies) {
+    struct Case {
+        const char* body;
+        bool ok;
+        std::vector<std::string> domains;
+    };
+    const Case cases[] = {
+        {"[\"b.test\", \"a.test\", \"a.test.x\"]", true, {"a.test", "a.test.x", "b.test"}},
+        {"[]", true, {}},
+        // A repeated name would give two rows for one setting.
+        {"[\"A.Test\", \"a.test\", \"a.TEST\"]", true, {"a.test"}},
+        // Entries that are no host name, or no text, are dropped; the rest stays.
+        {"[1, null, \"\", \"ok.test\", [\"x.test\"], {\"h\": \"y.test\"}, \"<b>x</b>\", \"a b\", \"a/b\", \"..\\\\x\"]",
+         true, {"ok.test"}},
+        {"[\"\u00fcber.test\"]", true, {"\xc3\xbc" "ber.test"}},
+        {"{\"sites\": [\"a.test\"]}", false, {}},
+        {"\"a.test\"", false, {}},
+        {"[\"a.test\"", false, {}},
+        {"", false, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> domains = {"left.over"};
+        EXPECT_EQ(ParseProxySites(c.body, domains), c.ok) << c.body;
+        EXPECT_EQ(domains, c.domains) << c.body;
+    }
+    std::string longName(254, 'a');
+    std::vector<std::string> domains;
+    EXPECT_TRUE(ParseProxySites("[\"" + longName + "\", \"" + longName.substr(1) + "\"]", domains));
+    EXPECT_EQ(domains, std::vector<std::string>{longName.substr(1)});
 }
 
 }  // namespace

@@ -194,6 +194,16 @@ class ServiceEndpoints(unittest.TestCase):
         self.assertEqual([e["form"] for e in logged], forms + [{"name": "no address"}, {}])
         self.assertEqual([e["status"] for e in logged], [200, 200, 400, 405])
 
+    def test_proxy_sites_are_the_catalogue_hosts(self):
+        status, headers, body = fetch(svc.service + "/v2/proxy_sites.php")
+        self.assertEqual(status, 200)
+        self.assertTrue(headers["Content-Type"].startswith("application/json"))
+        sites = json.loads(body.decode("utf-8"))
+        self.assertEqual(sites, sorted(s["host"].lower() for s in CATALOG["sites"]))
+        # Each is a name the catalogue's "v" answers to, so the program's lookup finds it.
+        status, _, body = fetch(svc.service + "/v2/config.php?lang=en")
+        self.assertEqual(set(json.loads(body)["v"]), {md5(s) for s in sites})
+
     def test_pages(self):
         comics = [svc.site + "/comic/%s.html" % c["id"] for c in SITE["comics"]]
         cases = [
