@@ -24,7 +24,8 @@ namespace {
 const wchar_t kClassName[] = L"HTMLAYOUT-W";
 constexpr int kLinePx = 20;
 constexpr size_t kMaxFileBytes = 64u << 20;
-constexpr UINT_PTR kTipTimer = 1;
+// A view built on the engine's class shares the window's timers: an id no view would pick.
+constexpr UINT_PTR kTipTimer = 0x484C5450;
 constexpr int kTipMaxWidthPx = 400;
 ATOM g_atom = 0;
 

@@ -29,7 +29,8 @@ public:
   bool SetMediaType(LPCWSTR media) { return HTMLayoutSetMediaType(this->m_hWnd, media) != FALSE; }
   // The engine takes at most 4 GB in one call; larger pages are refused, never cut.
   bool LoadHtml(const void* utf8, size_t size) {
-    if (size > 0xFFFFFFFFu) return false;
+    if (size > 0xFFFFFFFFu)
+      return false;
     return HTMLayoutLoadHtml(this->m_hWnd, static_cast<const BYTE*>(utf8), static_cast<UINT>(size)) != FALSE;
   }
   htmlayout::dom::element GetRootElement() const { return htmlayout::dom::element::root_element(this->m_hWnd); }

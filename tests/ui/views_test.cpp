@@ -166,8 +166,8 @@ std::wstring WriteNoImageFile() {
     std::wstring path = std::wstring(dir) + L"vx_views_cover.gif";
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    bool ok = loaded && file != INVALID_HANDLE_VALUE && WriteFile(file, LockResource(loaded), size, &written, nullptr) &&
-              written == size;
+    bool ok = loaded && file != INVALID_HANDLE_VALUE &&
+              WriteFile(file, LockResource(loaded), size, &written, nullptr) && written == size;
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     return ok ? path : std::wstring();
@@ -287,7 +287,7 @@ TEST_F(ViewsTest, LinkClicks) {
         const wchar_t* opened;    // handed to the shell, or null
         const wchar_t* executed;  // posted to the main window, or null
         size_t beeps;
-        const wchar_t* command;   // taken by the view itself, or null
+        const wchar_t* command;  // taken by the view itself, or null
     };
     const Case cases[] = {
         {"https link", 0xFFE0E0, L"https://comics.example.net/a", nullptr, 0, nullptr},
@@ -307,10 +307,8 @@ TEST_F(ViewsTest, LinkClicks) {
         ASSERT_GT(link.right, link.left) << k.name;
         Click(POINT{(link.left + link.right) / 2, (link.top + link.bottom) / 2});
         std::vector<std::wstring> executed = ExecutedSoFar();
-        EXPECT_EQ(seams.opened, k.opened ? std::vector<std::wstring>{k.opened} : std::vector<std::wstring>{})
-            << k.name;
-        EXPECT_EQ(executed, k.executed ? std::vector<std::wstring>{k.executed} : std::vector<std::wstring>{})
-            << k.name;
+        EXPECT_EQ(seams.opened, k.opened ? std::vector<std::wstring>{k.opened} : std::vector<std::wstring>{}) << k.name;
+        EXPECT_EQ(executed, k.executed ? std::vector<std::wstring>{k.executed} : std::vector<std::wstring>{}) << k.name;
         EXPECT_EQ(seams.beeps.size(), k.beeps) << k.name;
         EXPECT_EQ(view.commands, k.command ? std::vector<std::wstring>{k.command} : std::vector<std::wstring>{})
             << k.name;
@@ -324,7 +322,8 @@ TEST_F(ViewsTest, HighContrastMediaType) {
     std::string page;
     ASSERT_TRUE(vxhtml::ReadHtmlResource(L"ViewTest.html", page));
     ASSERT_TRUE(HTMLayoutSetMediaType(view.m_hWnd, L"contrast-screen"));
-    ASSERT_TRUE(HTMLayoutLoadHtml(view.m_hWnd, reinterpret_cast<const BYTE*>(page.data()), static_cast<UINT>(page.size())));
+    ASSERT_TRUE(
+        HTMLayoutLoadHtml(view.m_hWnd, reinterpret_cast<const BYTE*>(page.data()), static_cast<UINT>(page.size())));
     Capture c = Grab(view.m_hWnd);
     EXPECT_EQ(c.At(c.w - 3, c.h - 3), 0x000000u) << "common.css for contrast-screen";
     ASSERT_TRUE(view.LoadHtmlResource(view.m_hWnd, L"ViewTest.html"));

@@ -9,6 +9,8 @@
 
 namespace {
 
+// The tables read best one case a line.
+// clang-format off
 const std::map<std::string, std::string> kTexts = {
     {"MangaName", "Manga Name"},
     {"Analyzing", "Analyzing..."},
@@ -144,4 +146,5 @@ TEST(ResourceOfAddress, NamesAndTypes) {
     }
 }
 
+// clang-format on
 }  // namespace

@@ -63,8 +63,8 @@ public:
   }
 
   bool set_html(const std::string& utf8, UINT where = HL_REPLACE_CONTENT) {
-    return HTMLayoutSetElementHtml(he_, reinterpret_cast<const BYTE*>(utf8.data()),
-                                   static_cast<DWORD>(utf8.size()), where) == HL_OK;
+    return HTMLayoutSetElementHtml(he_, reinterpret_cast<const BYTE*>(utf8.data()), static_cast<DWORD>(utf8.size()),
+                                   where) == HL_OK;
   }
   bool set_text(const std::wstring& text) {
     return HTMLayoutSetElementInnerText16(he_, text.c_str(), static_cast<UINT>(text.size())) == HL_OK;
@@ -83,8 +83,7 @@ public:
   }
   bool is_checked() const { return (get_state() & HL_STATE_CHECKED) != 0; }
   bool set_checked(bool checked) {
-    return HTMLayoutSetElementState(he_, checked ? HL_STATE_CHECKED : 0, checked ? 0 : HL_STATE_CHECKED, TRUE) ==
-           HL_OK;
+    return HTMLayoutSetElementState(he_, checked ? HL_STATE_CHECKED : 0, checked ? 0 : HL_STATE_CHECKED, TRUE) == HL_OK;
   }
   bool visible() const {
     BOOL v = FALSE;

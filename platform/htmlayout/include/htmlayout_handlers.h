@@ -60,17 +60,28 @@ public:
     if (msg != WM_NOTIFY || !hdr || !param) return 0;
     notification_handler* self = static_cast<T*>(param);
     switch (hdr->code) {
-      case HLN_CREATE_CONTROL: return self->on_create_control(hdr);
-      case HLN_CONTROL_CREATED: return self->on_control_created(hdr);
-      case HLN_DESTROY_CONTROL: return self->on_destroy_control(hdr);
-      case HLN_LOAD_DATA: return self->on_load_data(reinterpret_cast<HL_NM_LOAD_DATA*>(hdr));
-      case HLN_DATA_LOADED: return self->on_data_loaded(hdr);
-      case HLN_DOCUMENT_COMPLETE: return self->on_document_complete(hdr);
-      case HLN_DOCUMENT_LOADED: return self->on_document_loaded(hdr);
-      case HLN_ATTACH_BEHAVIOR: return self->on_attach_behavior(hdr);
-      case HLN_DIALOG_CREATED: return self->on_dialog_created(hdr);
-      case HLN_DIALOG_CLOSE_RQ: return self->on_dialog_close_rq(hdr);
-      default: return 0;
+      case HLN_CREATE_CONTROL:
+        return self->on_create_control(hdr);
+      case HLN_CONTROL_CREATED:
+        return self->on_control_created(hdr);
+      case HLN_DESTROY_CONTROL:
+        return self->on_destroy_control(hdr);
+      case HLN_LOAD_DATA:
+        return self->on_load_data(reinterpret_cast<HL_NM_LOAD_DATA*>(hdr));
+      case HLN_DATA_LOADED:
+        return self->on_data_loaded(hdr);
+      case HLN_DOCUMENT_COMPLETE:
+        return self->on_document_complete(hdr);
+      case HLN_DOCUMENT_LOADED:
+        return self->on_document_loaded(hdr);
+      case HLN_ATTACH_BEHAVIOR:
+        return self->on_attach_behavior(hdr);
+      case HLN_DIALOG_CREATED:
+        return self->on_dialog_created(hdr);
+      case HLN_DIALOG_CLOSE_RQ:
+        return self->on_dialog_close_rq(hdr);
+      default:
+        return 0;
     }
   }
 };
