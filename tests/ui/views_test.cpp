@@ -279,6 +279,47 @@ TEST_F(ViewsTest, MissingPageLeavesTheViewBlank) {
     EXPECT_FALSE(vxhtml::LoadHtmlResource(GetDesktopWindow(), L"ViewTest.html")) << "not an engine window";
 }
 
+// The element layer the views use: lookups, and handles that hold their element until they go.
+TEST_F(ViewsTest, ElementHandlesAndLookups) {
+    ASSERT_TRUE(MakeView());
+    htmlayout::dom::element root = Root();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root.find_all("#links a").size(), 7u);
+    EXPECT_EQ(root.find_first("#links a"), root.find_by_id(L"web"));
+    EXPECT_EQ(root.find_first("a[command=%s]", "own"), root.find_by_id(L"own"));
+    EXPECT_FALSE(root.find_first("#nothing-like-this"));
+    EXPECT_FALSE(root.find_by_id(nullptr));
+    // A selector that does not fit its buffer matches nothing rather than what is left of it.
+    std::string tail(2100, 'x');
+    EXPECT_FALSE(root.find_first("#links a%s", tail.c_str()));
+    EXPECT_TRUE(root.find_all("#links a%s", tail.c_str()).empty());
+
+    htmlayout::dom::element author = root.find_by_id(L"author");
+    EXPECT_EQ(author.parent().parent(), root.find_by_id(L"texts"));
+    EXPECT_TRUE(author.set_text(L"Hajime Isayama"));
+    EXPECT_EQ(Wide(author.text()), L"Hajime Isayama");
+    EXPECT_TRUE(author.set_html("<b>\xE8\xAB\xAB\xE5\xB1\xB1\xE5\x89\xB5</b> &amp; co", HL_REPLACE_CONTENT));
+    EXPECT_EQ(Wide(author.text()), L"\u8aeb\u5c71\u5275 & co");
+    EXPECT_TRUE(author.set_attribute("error", L""));
+    EXPECT_STREQ(author.get_attribute("error"), L"");
+    EXPECT_TRUE(author.set_attribute("error", nullptr));
+    EXPECT_FALSE(author.has_attribute("error"));
+
+    // Taken out of the page, a held row stays readable; once the last copy goes, so does it.
+    HELEMENT raw = nullptr;
+    {
+        htmlayout::dom::element row = root.find_by_id(L"exec");
+        htmlayout::dom::element copy = row;
+        raw = row.get();
+        EXPECT_TRUE(row.destroy());
+        EXPECT_FALSE(root.find_by_id(L"exec"));
+        row = htmlayout::dom::element();
+        EXPECT_STREQ(copy.get_attribute("href"), L"http://comics.example.net/c");
+    }
+    LPCWSTR href = nullptr;
+    EXPECT_EQ(HTMLayoutGetAttributeByName(raw, "href", &href), HL_INVALID_HANDLE);
+}
+
 TEST_F(ViewsTest, LinkClicks) {
     ASSERT_TRUE(MakeView());
     struct Case {
