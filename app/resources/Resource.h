@@ -56,3 +56,11 @@
 #define IDD_TIP 134
 #define IDC_TIP_TEXT 1390
 #define IDC_TIP_NO_MORE 1391
+
+// Task repair (125) and task management (126) dialogs.
+#define IDD_REPAIR 125
+#define IDD_MANAGE 126
+#define IDC_CHECK_ALL 1112
+#define IDC_REPAIR_LIST 1300
+#define IDC_MANAGE_LIST 1310
+#define IDC_MANAGE_DELETE 1311

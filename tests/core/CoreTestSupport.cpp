@@ -3,22 +3,35 @@
 
 #include <AppPath.h>
 
-#include <shellapi.h>
 
 std::atomic<int> CountedMsg::live{0};
 
 namespace {
 
+// Read-only files and folders (tests make them to force failures) go too.
 void RemoveTree(const std::wstring& folder) {
-    std::wstring from = folder;
-    if (!from.empty() && from.back() == L'\\')
-        from.pop_back();
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-    SHFileOperationW(&op);
+    std::wstring base = folder;
+    if (!base.empty() && base.back() != L'\\')
+        base.push_back(L'\\');
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((base + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = base + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    base.pop_back();
+    SetFileAttributesW(base.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(base.c_str());
 }
 
 LRESULT CALLBACK ObserverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -49,10 +62,15 @@ ScopedAppFolder::ScopedAppFolder() {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"vxcore-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(counter++) + L"\\";
-    RemoveTree(path_);
-    CreateDirectoryW(path_.c_str(), nullptr);
+    // Wine reuses process ids at once, and a folder that an earlier process could not remove
+    // must not hand its files to this test: a name is taken only when it is made afresh.
+    for (int attempt = 0;; ++attempt) {
+        path_ = std::wstring(temp) + L"vxcore-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(counter++) + L"\\";
+        RemoveTree(path_);
+        if (CreateDirectoryW(path_.c_str(), nullptr) || attempt == 100)
+            break;
+    }
     SetAppPathForTesting(path_);
 }
 
