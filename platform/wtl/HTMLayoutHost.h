@@ -29,7 +29,7 @@ public:
   bool SetMediaType(LPCWSTR media) { return HTMLayoutSetMediaType(this->m_hWnd, media) != FALSE; }
   // The engine takes at most 4 GB in one call; larger pages are refused, never cut.
   bool LoadHtml(const void* utf8, size_t size) {
-    if (size > 0xFFFFFFFFu)
+    if (static_cast<unsigned long long>(size) > 0xFFFFFFFFull)
       return false;
     return HTMLayoutLoadHtml(this->m_hWnd, static_cast<const BYTE*>(utf8), static_cast<UINT>(size)) != FALSE;
   }
