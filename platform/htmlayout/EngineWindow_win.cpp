@@ -223,6 +223,9 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
       break;
+    case WM_SHOWWINDOW:
+      if (!wp) HideTip();  // a page hidden under the mouse (another tab shown) takes its title along
+      break;
     case WM_TIMER:
       if (wp != kTipTimer) break;
       KillTimer(hwnd_, kTipTimer);

@@ -684,6 +684,12 @@ TEST_F(EngineTest, TitlesShowAsTooltips) {
   ASSERT_TRUE(PumpUntil(TipShown, 3000));
   Load(std::string(kBase) + "<p>new page</p>");
   EXPECT_TRUE(PumpUntil(TipHidden, 1000));
+  // A page hidden under the mouse, as a tab is when another one shows, takes its title along.
+  Load(std::string(kBase) + "<div title=tab style='height:100px'>tab page</div>");
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+  ASSERT_TRUE(PumpUntil(TipShown, 3000));
+  ShowWindow(view, SW_HIDE);
+  EXPECT_TRUE(PumpUntil(TipHidden, 1000));
   DestroyWindow(view);
   EXPECT_EQ(Tooltip(), nullptr) << "the tooltip goes with its window";
 }
