@@ -191,6 +191,9 @@ HLRESULT HLAPI HTMLayoutSetAttributeByName(HELEMENT he, LPCSTR name, LPCWSTR val
   if (!e) return HL_INVALID_HANDLE;
   if (!name || !*name) return HL_INVALID_PARAMETER;
   std::u16string v = Wide(value);
+  // The program sets a picture's address again when the file behind it changed (a cover that
+  // was downloaded anew): that loads it again.
+  if (value && LowerAscii(name) == "src") e->imageReload = true;
   e->SetAttr(name, value ? v.c_str() : nullptr, v.size());
   Touch(e);
   return HL_OK;

@@ -180,10 +180,16 @@ void Document::Restyle(Element* e, const ComputedStyle* parent, bool force) {
     if (e->tag() == "img") {
       const std::u16string* src = e->Attr("src");
       std::u16string uri = src ? *src : std::u16string();
-      if (uri != e->imageUri) {
-        e->imageUri = uri;
-        e->image = nullptr;
-        e->MarkLayoutDirty();
+      bool reload = e->imageReload && !uri.empty();
+      e->imageReload = false;
+      if (uri != e->imageUri || reload) {
+        // A picture asked for again keeps showing the old one until the new bytes arrive.
+        if (uri != e->imageUri) {
+          e->imageUri = uri;
+          e->image = nullptr;
+          e->MarkLayoutDirty();
+        }
+        if (reload) images_.erase(uri);
         auto cached = images_.find(uri);
         if (cached != images_.end()) {
           e->image = cached->second;

@@ -143,6 +143,7 @@ class Element : public Node {
   std::vector<EventHandler> handlers;
   std::shared_ptr<Image> image;
   std::u16string imageUri;  // the src the image was requested for
+  bool imageReload = false;  // src was set again by the program: ask for it anew, even when unchanged
 
  private:
   void OnAttrChanged(std::string_view name);

@@ -4,7 +4,11 @@
 
 #include <windowsx.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
+#include <mutex>
+#include <unordered_set>
 #include <vector>
 
 #include <common/FileText.h>
@@ -20,7 +24,18 @@ namespace {
 const wchar_t kClassName[] = L"HTMLAYOUT-W";
 constexpr int kLinePx = 20;
 constexpr size_t kMaxFileBytes = 64u << 20;
+// A view built on the engine's class shares the window's timers: an id no view would pick.
+constexpr UINT_PTR kTipTimer = 0x484C5450;
+constexpr int kTipMaxWidthPx = 400;
 ATOM g_atom = 0;
+
+// The windows alive now. A window of a superclass has a class atom of its own, so a handle is
+// known by the object its first extra bytes point to, checked against this set before it is used.
+std::mutex g_liveLock;
+std::unordered_set<const EngineWindow*>& Live() {
+  static auto* live = new std::unordered_set<const EngineWindow*>;
+  return *live;
+}
 
 HMODULE ThisModule() {
   HMODULE m = nullptr;
@@ -66,6 +81,15 @@ Element* LinkOf(Element* e) {
   return nullptr;
 }
 
+// The nearest element with a title that has text: a title on a row covers its links.
+Element* TitledOf(Element* e) {
+  for (; e; e = e->parent()) {
+    const std::u16string* title = e->Attr("title");
+    if (title && title->find_first_not_of(u" \t\r\n") != std::u16string::npos) return e;
+  }
+  return nullptr;
+}
+
 Element* CheckButtonOf(Element* e) {
   for (; e; e = e->parent()) {
     const std::u16string* type = e->Attr("type");
@@ -101,9 +125,14 @@ const wchar_t* EngineWindow::ClassName() {
 }
 
 EngineWindow* EngineWindow::FromHwnd(HWND hwnd) {
-  if (!hwnd || !g_atom || !IsWindow(hwnd) || GetClassLongPtrW(hwnd, GCW_ATOM) != g_atom) return nullptr;
+  if (!hwnd || !IsWindow(hwnd) || GetClassLongPtrW(hwnd, GCL_CBWNDEXTRA) < static_cast<LONG_PTR>(sizeof(LONG_PTR)))
+    return nullptr;
   auto* w = reinterpret_cast<EngineWindow*>(GetWindowLongPtrW(hwnd, 0));
-  return w && w->Alive() ? w : nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_liveLock);
+    if (!w || !Live().count(w)) return nullptr;
+  }
+  return w->hwnd_ == hwnd && w->Alive() ? w : nullptr;
 }
 
 EngineWindow* EngineWindow::FromElement(Element* e) {
@@ -114,9 +143,16 @@ EngineWindow* EngineWindow::FromElement(Element* e) {
 
 EngineWindow::EngineWindow(HWND hwnd) : hwnd_(hwnd), doc_(new Document(GdiFonts::Instance(), this)) {
   doc_->SetOwner(this);
+  std::lock_guard<std::mutex> guard(g_liveLock);
+  Live().insert(this);
 }
 
 EngineWindow::~EngineWindow() {
+  {
+    std::lock_guard<std::mutex> guard(g_liveLock);
+    Live().erase(this);
+  }
+  tipFor_ = Ref<Element>();
   pressed_ = Ref<Element>();
   doc_.reset();
   if (backDc_) {
@@ -139,6 +175,9 @@ LRESULT CALLBACK EngineWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_NCDESTROY:
+      HideTip();
+      if (tip_) DestroyWindow(tip_);
+      tip_ = nullptr;
       SetWindowLongPtrW(hwnd_, 0, 0);
       destroyed_ = true;
       Release();
@@ -169,6 +208,7 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_MOUSELEAVE:
       tracking_ = false;
+      HideTip();
       if (doc_->SetHover(nullptr)) Changed();
       return 0;
     case WM_SETCURSOR:
@@ -183,7 +223,16 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
       break;
+    case WM_SHOWWINDOW:
+      if (!wp) HideTip();  // a page hidden under the mouse (another tab shown) takes its title along
+      break;
+    case WM_TIMER:
+      if (wp != kTipTimer) break;
+      KillTimer(hwnd_, kTipTimer);
+      ShowTip();
+      return 0;
     case WM_LBUTTONDOWN: {
+      HideTip();
       if (GetFocus() != hwnd_) SetFocus(hwnd_);
       SetCapture(hwnd_);
       EnsureLayout();
@@ -195,6 +244,7 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       OnButtonUp(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
       return 0;
     case WM_MOUSEWHEEL: {
+      HideTip();
       EnsureLayout();
       if (contentH_ <= ViewHeight()) break;  // nothing to scroll: the parent may want it
       UINT lines = 3;
@@ -205,6 +255,7 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_VSCROLL:
+      HideTip();
       OnVScroll(LOWORD(wp));
       return 0;
     case WM_KEYDOWN:
@@ -246,6 +297,7 @@ void EngineWindow::SetMediaType(const std::string& media) {
 }
 
 void EngineWindow::LoadHtml(const char* utf8, size_t len) {
+  HideTip();
   pressed_ = Ref<Element>();
   scrollY_ = 0;
   doc_->Load(utf8, len);
@@ -440,6 +492,66 @@ void EngineWindow::OnMouseMove(int x, int y) {
   EnsureLayout();
   Element* hit = doc_->HitTest(x, y + scrollY_);
   if (hit != doc_->hover() && doc_->SetHover(hit)) Changed();
+  TrackTip(hit, x, y);
+}
+
+// A title shows once the mouse has rested on its element for the system's hover time; moving
+// within the element keeps what shows, moving to another element starts again.
+void EngineWindow::TrackTip(Element* hover, int x, int y) {
+  Element* titled = TitledOf(hover);
+  if (titled && titled == tipFor_.get()) return;
+  HideTip();
+  if (!titled) return;
+  tipFor_ = Ref<Element>(titled);
+  tipAt_ = POINT{x, y};
+  ClientToScreen(hwnd_, &tipAt_);
+  UINT delay = 400;
+  SystemParametersInfoW(SPI_GETMOUSEHOVERTIME, 0, &delay, 0);
+  SetTimer(hwnd_, kTipTimer, std::max(delay, 50u), nullptr);
+}
+
+void EngineWindow::ShowTip() {
+  const std::u16string* title = tipFor_ && doc_->Contains(tipFor_.get()) ? tipFor_->Attr("title") : nullptr;
+  if (!title || !Alive()) return;
+  if (!tip_) {
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+    // No prefix processing: a title is site text, and its '&' is a character.
+    tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                           ThisModule(), nullptr);
+    if (!tip_) return;
+    TTTOOLINFOW ti = {};
+    ti.cbSize = sizeof(ti);
+    ti.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    ti.hwnd = hwnd_;
+    ti.uId = 1;
+    ti.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    SendMessageW(tip_, TTM_SETMAXTIPWIDTH, 0, kTipMaxWidthPx);
+  }
+  tipText_.assign(title->begin(), title->end());
+  TTTOOLINFOW ti = {};
+  ti.cbSize = sizeof(ti);
+  ti.hwnd = hwnd_;
+  ti.uId = 1;
+  ti.lpszText = &tipText_[0];
+  SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+  SendMessageW(tip_, TTM_TRACKPOSITION, 0, MAKELPARAM(tipAt_.x, tipAt_.y + GetSystemMetrics(SM_CYCURSOR) / 2 + 4));
+  SendMessageW(tip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+  tipShown_ = true;
+}
+
+void EngineWindow::HideTip() {
+  KillTimer(hwnd_, kTipTimer);
+  tipFor_ = Ref<Element>();
+  if (!tipShown_ || !tip_) return;
+  tipShown_ = false;
+  TTTOOLINFOW ti = {};
+  ti.cbSize = sizeof(ti);
+  ti.hwnd = hwnd_;
+  ti.uId = 1;
+  SendMessageW(tip_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
 }
 
 void EngineWindow::OnButtonUp(int x, int y) {

@@ -57,6 +57,9 @@ class EngineWindow : public ResourceHost {
   void OnMouseMove(int x, int y);
   void OnButtonUp(int x, int y);
   void OnVScroll(int code);
+  void TrackTip(Element* hover, int x, int y);
+  void ShowTip();
+  void HideTip();
   bool Dispatch(UINT cmd, Element* target);
   bool Alive() const { return !destroyed_; }
 
@@ -73,6 +76,11 @@ class EngineWindow : public ResourceHost {
   bool tracking_ = false;
   bool invalid_ = false;  // invalidated and not painted since: one InvalidateRect is enough
   Ref<Element> pressed_;
+  HWND tip_ = nullptr;    // the tooltip of title attributes, made when first needed
+  Ref<Element> tipFor_;   // the element whose title shows or is about to show
+  POINT tipAt_ = {0, 0};  // where the mouse rested, in screen coordinates
+  bool tipShown_ = false;
+  std::wstring tipText_;
   HDC backDc_ = nullptr;
   HBITMAP backBmp_ = nullptr;
   HGDIOBJ backOld_ = nullptr;

@@ -2,6 +2,7 @@
 // clicks, check buttons, scrolling, and the element calls the views make.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <objidl.h>
 #include <gdiplus.h>
 #include <gtest/gtest.h>
@@ -126,17 +127,20 @@ struct Gdip {
   ~Gdip() { Gdiplus::GdiplusShutdown(token); }
 };
 
-// A solid 30x20 green PNG, written without an extension: the engine must tell the format itself.
-std::wstring WriteGreenPng() {
+// A solid 30x20 PNG in the temporary folder.
+std::wstring WriteSolidPng(uint32_t rgb, const wchar_t* name) {
   Capture c;
   c.w = 30;
   c.h = 20;
-  c.px.assign(600, 0x00FF00);
+  c.px.assign(600, rgb);
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
-  std::wstring path = std::wstring(dir) + L"hl_cover_noext";
+  std::wstring path = std::wstring(dir) + name;
   return SavePng(c, path) ? path : std::wstring();
 }
+
+// Green, written without an extension: the engine must tell the format itself.
+std::wstring WriteGreenPng() { return WriteSolidPng(0x00FF00, L"hl_cover_noext"); }
 
 // The owner side of an engine window: answers load requests from a table, records events.
 struct Owner {
@@ -573,6 +577,176 @@ TEST_F(EngineTest, ElementCallsOfTheViews) {
   EXPECT_EQ(HTMLayoutScrollToView(nullptr, 0), HL_INVALID_HANDLE);
   EXPECT_EQ(HTMLayoutSelectElements(Root(), "div >", StopAtOnce, nullptr), HL_INVALID_PARAMETER);
   EXPECT_EQ(HTMLayoutUpdateElement(Root(), TRUE), HL_OK);
+}
+
+// A cover downloaded anew is written over the same file; the view sets the same src again.
+TEST_F(EngineTest, SameSrcSetAgainLoadsAgain) {
+  Gdip gdip;
+  std::wstring png = WriteSolidPng(0x00FF00, L"hl_cover_again.png");
+  ASSERT_FALSE(png.empty());
+  std::wstring src = L"file://" + png;
+  std::string narrow(src.begin(), src.end());
+  Load(std::string(kBase) + "<img id=cover src=\"" + narrow + "\"><img id=twin src=\"" + narrow + "\">");
+  EXPECT_EQ(Grab(view).Count(0x00FF00), 1200);
+  ASSERT_FALSE(WriteSolidPng(0x0000FF, L"hl_cover_again.png").empty());
+  HELEMENT cover = Select("#cover");
+  ASSERT_TRUE(cover);
+  EXPECT_EQ(HTMLayoutSetAttributeByName(cover, "src", src.c_str()), HL_OK);
+  Pump();
+  Capture c = Grab(view);
+  EXPECT_EQ(c.Count(0x0000FF), 600) << "the element set again shows the new file";
+  EXPECT_EQ(c.Count(0x00FF00), 600) << "its twin keeps the picture it has";
+  // A page with the same picture many times asks for it once; setting it again asks again.
+  owner.resources[L"dot.png"] = "";
+  Load(std::string(kBase) + "<img src=dot.png><img src=dot.png><img id=d src=dot.png>");
+  auto asked = [&] {
+    int n = 0;
+    for (auto& note : owner.notes) n += note.second == L"dot.png";
+    return n;
+  };
+  EXPECT_EQ(asked(), 1);
+  HTMLayoutSetAttributeByName(Select("#d"), "src", L"dot.png");
+  EXPECT_EQ(asked(), 2);
+  HTMLayoutSetAttributeByName(Select("#d"), "alt", L"dot");
+  EXPECT_EQ(asked(), 2) << "other attributes load nothing";
+  DeleteFileW(png.c_str());
+}
+
+BOOL CALLBACK TakeTooltip(HWND w, LPARAM out) {
+  wchar_t cls[32] = {};
+  GetClassNameW(w, cls, 32);
+  if (_wcsicmp(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
+  *reinterpret_cast<HWND*>(out) = w;
+  return FALSE;
+}
+
+// The tooltip of this thread's engine windows, shown or not; null before the first title.
+HWND Tooltip() {
+  HWND tip = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), TakeTooltip, reinterpret_cast<LPARAM>(&tip));
+  return tip;
+}
+
+bool PumpUntil(bool (*done)(), DWORD ms) {
+  DWORD end = GetTickCount() + ms;
+  while (!done()) {
+    if (static_cast<int>(GetTickCount() - end) > 0) return false;
+    Pump();
+    Sleep(10);
+  }
+  return true;
+}
+
+bool TipShown() {
+  HWND tip = Tooltip();
+  return tip && IsWindowVisible(tip);
+}
+bool TipHidden() { return !TipShown(); }
+
+std::wstring TipText() {
+  wchar_t text[512] = L"";
+  GetWindowTextW(Tooltip(), text, 512);
+  return text;
+}
+
+TEST_F(EngineTest, TitlesShowAsTooltips) {
+  Load(std::string(kBase) +
+       "<style>#row { background-color: #ff0000; height: 30px } #plain { background-color: #00ff00; height: 30px }"
+       " a { background-color: #0000ff }</style>"
+       "<div id=row title=\"C:\\Comics\\Tom &amp; Jerry \xE4\xB8\xAD\"><a href=#>link in the row</a></div>"
+       "<div id=plain>no title</div><div id=blank title=' ' style='height:30px; background-color:#ff00ff'></div>");
+  Capture c = Grab(view);
+  POINT row = {c.Find(0xFF0000).right - 5, 15}, link = Center(c.Find(0x0000FF)), plain = Center(c.Find(0x00FF00));
+  POINT blank = Center(c.Find(0xFF00FF));
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(row.x, row.y));
+  ASSERT_TRUE(PumpUntil(TipShown, 3000));
+  EXPECT_EQ(TipText(), L"C:\\Comics\\Tom & Jerry \u4E2D");
+  // Over a link inside the row the row's title stays; elsewhere it goes.
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(link.x, link.y));
+  Pump();
+  EXPECT_TRUE(TipShown());
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(plain.x, plain.y));
+  EXPECT_TRUE(PumpUntil(TipHidden, 1000));
+  // A title of white space only shows nothing; the next title shows its own text.
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(blank.x, blank.y));
+  Sleep(800);
+  Pump();
+  EXPECT_FALSE(TipShown());
+  HTMLayoutSetAttributeByName(Select("#plain"), "title", L"set by the program");
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(plain.x, plain.y));
+  ASSERT_TRUE(PumpUntil(TipShown, 3000));
+  EXPECT_EQ(TipText(), L"set by the program");
+  // A press hides it, and so does a new page.
+  SendMessageW(view, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(plain.x, plain.y));
+  SendMessageW(view, WM_LBUTTONUP, 0, MAKELPARAM(plain.x, plain.y));
+  EXPECT_TRUE(PumpUntil(TipHidden, 1000));
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(row.x, row.y));
+  ASSERT_TRUE(PumpUntil(TipShown, 3000));
+  Load(std::string(kBase) + "<p>new page</p>");
+  EXPECT_TRUE(PumpUntil(TipHidden, 1000));
+  // A page hidden under the mouse, as a tab is when another one shows, takes its title along.
+  Load(std::string(kBase) + "<div title=tab style='height:100px'>tab page</div>");
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+  ASSERT_TRUE(PumpUntil(TipShown, 3000));
+  ShowWindow(view, SW_HIDE);
+  EXPECT_TRUE(PumpUntil(TipHidden, 1000));
+  DestroyWindow(view);
+  EXPECT_EQ(Tooltip(), nullptr) << "the tooltip goes with its window";
+}
+
+// A view class of the program is a superclass of the engine's class, with an atom of its own.
+WNDPROC g_engineProc = nullptr;
+LRESULT CALLBACK SuperProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return CallWindowProcW(g_engineProc, w, m, wp, lp); }
+
+TEST_F(EngineTest, SuperclassWindowsAreEngineWindows) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  ASSERT_TRUE(GetClassInfoExW(nullptr, HTMLayoutClassNameW(), &wc));
+  g_engineProc = wc.lpfnWndProc;
+  wc.lpfnWndProc = SuperProc;
+  wc.style &= ~CS_GLOBALCLASS;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"HlTestSuperclass";
+  static ATOM atom = RegisterClassExW(&wc);
+  ASSERT_TRUE(atom);
+  HWND super = CreateWindowExW(0, L"HlTestSuperclass", L"", WS_CHILD | WS_VISIBLE, 0, 0, 400, 300, frame, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  ASSERT_TRUE(super);
+  HTMLayoutSetCallback(super, Owner::Notify, &owner);
+  owner.resources[L"common.css"] = "body { background-color: #f0f8ff }";
+  const char page[] = "<style>@import url(common.css);</style><p id=x>in a superclass</p>";
+  EXPECT_TRUE(HTMLayoutSetMediaType(super, L"screen"));
+  EXPECT_TRUE(HTMLayoutLoadHtml(super, reinterpret_cast<const BYTE*>(page), sizeof(page) - 1));
+  HELEMENT root = nullptr;
+  EXPECT_EQ(HTMLayoutGetRootElement(super, &root), HL_OK);
+  EXPECT_NE(root, nullptr);
+  ASSERT_FALSE(owner.notes.empty());
+  EXPECT_EQ(owner.notes[0], (std::pair<UINT, std::wstring>{HLN_LOAD_DATA, L"common.css"}));
+  EXPECT_EQ(Grab(super).At(390, 290), 0xF0F8FFu);
+  DestroyWindow(super);
+  EXPECT_EQ(HTMLayoutGetRootElement(super, &root), HL_INVALID_HWND);
+
+  // Windows that only look like one are refused: extra bytes with junk, or with a live engine
+  // window's object copied from another window.
+  WNDCLASSEXW other = {};
+  other.cbSize = sizeof(other);
+  other.lpfnWndProc = DefWindowProcW;
+  other.cbWndExtra = sizeof(LONG_PTR);
+  other.hInstance = GetModuleHandleW(nullptr);
+  other.lpszClassName = L"HlTestLookalike";
+  static ATOM otherAtom = RegisterClassExW(&other);
+  ASSERT_TRUE(otherAtom);
+  HWND look = CreateWindowExW(0, L"HlTestLookalike", L"", WS_CHILD, 0, 0, 10, 10, frame, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ASSERT_TRUE(look);
+  const LONG_PTR junk[] = {0x12345678, GetWindowLongPtrW(view, 0)};
+  for (LONG_PTR value : junk) {
+    SetWindowLongPtrW(look, 0, value);
+    EXPECT_FALSE(HTMLayoutLoadHtml(look, reinterpret_cast<const BYTE*>(page), sizeof(page) - 1));
+    EXPECT_EQ(HTMLayoutGetRootElement(look, &root), HL_INVALID_HWND);
+  }
+  DestroyWindow(look);
+  EXPECT_TRUE(HTMLayoutLoadHtml(view, reinterpret_cast<const BYTE*>(page), sizeof(page) - 1)) << "the real one still works";
 }
 
 // The screenshot a person looks at: a download list, a comic's details and search results.
