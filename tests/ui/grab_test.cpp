@@ -166,7 +166,8 @@ protected:
     void TearDown() override {
         // A cancelled worker may still be on its way out: it must end without the dialog.
         EXPECT_TRUE(wtltest::PumpUntil([] { return RunningGrabWorkers() == 0; }, 30000));
-        (*run)->GetDownloadMgr()->GetBuiltIn().PauseAll();
+        if (run)
+            (*run)->GetDownloadMgr()->GetBuiltIn().PauseAll();
         SetGrabDialogs(nullptr, nullptr);
         run.reset();
     }
@@ -637,6 +638,35 @@ TEST_F(GrabTest, AnItemWithoutVolumesLeavesItsRecordsAlone) {
     VolumeRecordSet expected;
     expected.records = {{kite.volumes[0].url, 2}, {"http://old.test/gone", 0}};
     EXPECT_EQ(outcome.volumeRecords[kite.context->url], expected.ToJson());
+}
+
+// With the developer switch on, what a script saves lands in "Save\\" under the grab's current
+// name made safe, and nowhere else.
+TEST_F(GrabTest, SavedContextsStayInTheDeveloperFolder) {
+    run.reset();
+    ScopedAppFolder folder;
+    ASSERT_TRUE(WriteBytes(folder + L"debug.ini", "[Config]\nSaveContext=1\n"));
+    ServiceRun developer;
+    ASSERT_TRUE(developer->Debug().SaveContext);
+    ASSERT_TRUE(WriteBytes(folder + L"save.lua",
+                           "function Vellix_ParseImages(url)\n"
+                           "  vxapi2.Notify('save', 'ctx', 'context of ' .. url)\n"
+                           "  return { { url = url .. '/1.png' } }\n"
+                           "end\n"));
+    auto parse = std::make_shared<CParseContext>();
+    std::string error;
+    ASSERT_TRUE(parse->LoadScriptFile(folder + L"save.lua", false, error)) << error;
+    GrabOutcome outcome;
+    ASSERT_TRUE(RunModeless({GrabItem{parse, L"..\\..", {{L"evil", "http://s.test/1"}}},
+                             GrabItem{parse, L"CON", {{L"", "http://s.test/2"}}}},
+                            outcome));
+    ASSERT_EQ(outcome.results.size(), 2u);
+    const std::wstring saved = folder + L"Save\\";
+    EXPECT_TRUE(wtltest::PumpUntil([&] { return Exists(saved + L"_.. evil.ctx") && Exists(saved + L"_CON.ctx"); }));
+    EXPECT_EQ(ReadBytes(saved + L"_.. evil.ctx"), "context of http://s.test/1");
+    EXPECT_EQ(ReadBytes(saved + L"_CON.ctx"), "context of http://s.test/2");
+    EXPECT_FALSE(Exists(folder + L"evil.ctx"));
+    parse.reset();
 }
 
 TEST(ContextFileName, IsAPlainFileNameInItsFolder) {
