@@ -35,7 +35,11 @@ POST, parameters in the query or an urlencoded body; answers are JSON). Without 
                               The first matching rule wins. Answer {"id": N}
   clear_failures              removes every rule
   stats                       the forms that commit_stat.php accepted, oldest first
-  reset                       all of the above, and the demo site's sessions
+  add_volume comic=ID title=T [pages=jpg,png,...]
+                              the demo comic gains a volume at the end of its list: its comic
+                              page lists it, and its volume page, page list and images answer
+                              (pages: image types of site.json, default jpg,png). Answer {"id"}
+  reset                       all of the above, the demo site's sessions and its added volumes
 """
 import argparse
 import email.message
@@ -256,6 +260,27 @@ def apply_rule(rule, reply):
     reply.headers = [(n, v) for n, v in reply.headers if n.lower() not in drop] + rule["set_headers"]
 
 
+def _add_volume(state, comic_id, title, pages):
+    kinds = [k for k in pages.split(",") if k]
+    if not title or not kinds or any(k not in state.site["types"] for k in kinds):
+        return json_reply({"error": "title and known page types are required"}, 400)
+    with state.lock:
+        # A new list rather than an append: a page being written keeps the list it started with.
+        site = dict(state.site)
+        site["comics"] = [dict(c) for c in site["comics"]]
+        comic = next((c for c in site["comics"] if c["id"] == comic_id), None)
+        if comic is None:
+            return json_reply({"error": "no such comic"}, 404)
+        taken = {v["id"] for v in comic["volumes"]}
+        n = len(comic["volumes"]) + 1
+        while "vol-%d" % n in taken:
+            n += 1
+        volume = {"id": "vol-%d" % n, "title": title, "pages": kinds}
+        comic["volumes"] = comic["volumes"] + [volume]
+        state.site = site
+    return json_reply({"id": volume["id"]})
+
+
 def control(state, req, url, rfile):
     params = urllib.parse.parse_qs(url.query, keep_blank_values=True)
     for name, values in urllib.parse.parse_qs(req.body.decode("utf-8", "replace"), keep_blank_values=True).items():
@@ -300,12 +325,16 @@ def control(state, req, url, rfile):
     if command == "stats":
         with state.lock:
             return json_reply(list(state.stats))
+    if command == "add_volume":
+        return _add_volume(state, one("comic", ""), one("title", ""), one("pages", "jpg,png"))
     if command == "reset":
+        site = state._load("site.json")
         with state.lock:
             state.log.clear()
             state.rules.clear()
             state.stats.clear()
             state.sessions.clear()
+            state.site = site
         return json_reply({"ok": True})
     return json_reply({"error": "unknown control command"}, 404)
 

@@ -2,10 +2,13 @@
 // they were made.
 #include "DbJobs.h"
 #include "JsonUtil.h"
+#include "VolumeRecordSet.h"
+#include "VxMsg.h"
 
 #include <common/CodePage.h>
 
 #include <Tessara.h>
+#include <wtl/Seams.h>
 
 void GetFinishedTasks::Execute(sqlite3** db) {
     SqlStatement sql(*db,
@@ -23,6 +26,16 @@ void SetTaskStatus::Execute(sqlite3** db) {
     sql.BindInt(1, status);
     sql.BindInt(2, rowid);
     sql.Run();
+}
+
+void GetTaskInfo::Execute(sqlite3** db) {
+    SqlStatement sql(*db, "SELECT Name, Path FROM Task2 WHERE rowid=?");
+    sql.BindInt(1, rowid);
+    SqlRow row;
+    if (!sql.Step(row))
+        return;
+    Name = row.ColumnWideText(0);
+    Path = row.ColumnWideText(1);
 }
 
 void LoadTaskImages::Execute(sqlite3** db) {
@@ -143,4 +156,70 @@ void EnableProxyTask::Execute(sqlite3** db) {
     SqlStatement sql(*db, enable ? "REPLACE INTO Proxy2(domain) VALUES(?)" : "DELETE FROM Proxy2 WHERE domain = ?");
     sql.BindText(1, domain);
     sql.Run();
+}
+
+void CDeleteTasks::Execute(sqlite3** db) {
+    SqlStatement images(*db, "DELETE FROM Image2 WHERE parent=?");
+    SqlStatement tasks(*db, "DELETE FROM Task2 WHERE rowid=?");
+    sqlite3_exec(*db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    for (int rowid : rowids) {
+        for (SqlStatement* sql : {&images, &tasks}) {
+            if (!sql->Valid())
+                continue;
+            sql->Reset();
+            sql->BindInt(1, rowid);
+            sql->Run();
+        }
+    }
+    sqlite3_exec(*db, "COMMIT TRANSACTION;", nullptr, nullptr, nullptr);
+}
+
+// The shell would run on the database worker and wait there for Explorer; the folder goes to the
+// window that asked instead.
+void CExploreTask::Execute(sqlite3** db) {
+    SqlStatement sql(*db, "SELECT Path FROM Task2 WHERE rowid=?");
+    sql.BindInt(1, rowid);
+    SqlRow row;
+    if (!sql.Step(row))
+        return;
+    std::wstring path = row.ColumnWideText(0);
+    PostUiJob(observer, [path]() { ExploreFolder(path); });
+}
+
+bool ExploreFolder(const std::wstring& path) {
+    DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    return WTL::ShellExplore(nullptr, path.c_str());
+}
+
+void GetETag::Execute(sqlite3** db) {
+    SqlStatement sql(*db, "SELECT ETag FROM CoverCache2 WHERE key=?");
+    sql.BindText(1, key);
+    SqlRow row;
+    if (sql.Step(row))
+        etag = row.ColumnText(0);
+}
+
+void UpdateETag::Execute(sqlite3** db) {
+    SqlStatement sql(*db, "REPLACE INTO CoverCache2(key, ETag) VALUES(?, ?)");
+    sql.BindText(1, key);
+    sql.BindText(2, etag);
+    sql.Run();
+}
+
+void CMarkVolsSeen::Execute(sqlite3** db) {
+    VolumeRecordSet set;
+    set.url = url;
+    CLoadVols load(url, &set.records);
+    load.Execute(db);
+    for (const std::string& volume : volumes) {
+        auto found = set.records.find(volume);
+        if (found == set.records.end())
+            set.records[volume] = 0;
+        else if (found->second != 2)
+            found->second = 0;
+    }
+    CUpdateVols store(url, set.ToJson());
+    store.Execute(db);
 }

@@ -29,6 +29,16 @@ public:
     int status;
 };
 
+// Sync: a task's name and folder; both stay empty when the task has no row.
+class GetTaskInfo : public VxDBTask {
+public:
+    explicit GetTaskInfo(int taskRowid) : VxDBTask(false), rowid(taskRowid) {}
+    void Execute(sqlite3** db) override;
+    std::wstring Name;
+    std::wstring Path;
+    int rowid;
+};
+
 // Sync: a task's image records (with their rowids) in row order, with the counts of done and
 // failed images.
 class LoadTaskImages : public VxDBTask {
@@ -113,4 +123,54 @@ public:
     void Execute(sqlite3** db) override;
     std::string domain;
     bool enable;
+};
+
+// Posted: tasks and their images, all in one transaction.
+class CDeleteTasks : public VxDBTask {
+public:
+    explicit CDeleteTasks(std::vector<int> taskRowids) : VxDBTask(true), rowids(std::move(taskRowids)) {}
+    void Execute(sqlite3** db) override;
+    std::vector<int> rowids;
+};
+
+// Posted: reads a task's folder and hands it to the observer's window, where the shell may be
+// called; a task without a row hands nothing.
+class CExploreTask : public VxDBTask {
+public:
+    CExploreTask(int taskRowid, int observerId) : VxDBTask(true), rowid(taskRowid), observer(observerId) {}
+    void Execute(sqlite3** db) override;
+    int rowid;
+    int observer;
+};
+// Opens an existing folder in the shell; anything else is left alone. User-interface thread.
+bool ExploreFolder(const std::wstring& path);
+
+// Sync: the stored ETag of a cover key, empty when there is none.
+class GetETag : public VxDBTask {
+public:
+    explicit GetETag(const std::string& coverKey) : VxDBTask(false), key(coverKey) {}
+    void Execute(sqlite3** db) override;
+    std::string key;
+    std::string etag;
+};
+
+// Posted.
+class UpdateETag : public VxDBTask {
+public:
+    UpdateETag(const std::string& coverKey, const std::string& coverETag)
+        : VxDBTask(true), key(coverKey), etag(coverETag) {}
+    void Execute(sqlite3** db) override;
+    std::string key;
+    std::string etag;
+};
+
+// Posted: the given volumes of a comic become seen, read against the stored records so that
+// downloaded volumes and volumes not listed keep their states.
+class CMarkVolsSeen : public VxDBTask {
+public:
+    CMarkVolsSeen(const std::string& comicUrl, std::vector<std::string> volumeUrls)
+        : VxDBTask(true), url(comicUrl), volumes(std::move(volumeUrls)) {}
+    void Execute(sqlite3** db) override;
+    std::string url;
+    std::vector<std::string> volumes;
 };

@@ -339,7 +339,8 @@ bool CDownloaderImpl::FillSlot(int slot) {
     // A task whose images all have a result already queues nothing; the next one is loaded then.
     do {
         for (QueuedImage& entry : queue_) {
-            if (entry.image.status == kImageWaiting) {
+            // A paused task keeps its waiting images until it is started again.
+            if (entry.image.status == kImageWaiting && entry.task->status != kTaskPaused) {
                 StartSlot(slot, &entry);
                 return true;
             }
@@ -475,14 +476,16 @@ void CDownloaderImpl::ImageDone(QueuedImage* entry, unsigned result) {
 }
 
 // ">=" rather than "==": whatever went wrong in the counting, a task with every image answered
-// finishes.
+// finishes. Called once a task's images are loaded: a task without any finishes at once, shown as
+// failed, rather than downloading for ever.
 void CDownloaderImpl::FinishIfComplete(TaskRecord& task) {
-    if (task.total <= 0 || task.done + task.failed < task.total)
+    bool empty = task.total <= 0;
+    if (!empty && task.done + task.failed < task.total)
         return;
     task.status = kTaskFinished;
     if (AppDatabase* db = Database())
         db->Post(new SetTaskStatus(task.rowid, kTaskFinished));
-    Post(viewObserver, new msg_task_status(task.rowid, kTaskFinished, task.failed));
+    Post(viewObserver, new msg_task_status(task.rowid, kTaskFinished, empty ? 1 : task.failed));
 }
 
 void CDownloaderImpl::OnSlotStatus(const msg_slot_status& msg) {
@@ -513,6 +516,10 @@ void CDownloaderImpl::RemoveTasks(const std::vector<int>& rowids) {
         queue_.remove_if([task](const QueuedImage& entry) { return entry.task == task; });
         tasks_.remove_if([task](const TaskRecord& t) { return &t == task; });
     }
+    // The slots of a removed task would otherwise stay idle until the next commit or start.
+    for (int i = 0; i < kSlots; ++i)
+        FillSlot(i);
+    NotifyIdle();
 }
 
 void CDownloaderImpl::FreeSlots() {

@@ -3,6 +3,8 @@
 #include "ZipWorker.h"
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 
 #include "AppContext.h"
 #include "MsgCenter.h"
@@ -82,19 +84,53 @@ bool WriteFileInto(zipFile zip, const std::wstring& path, std::vector<char>& buf
 CZipWorker::CZipWorker(int taskRowid, int observerId) : VxDBTask(false), observer(observerId), progress(taskRowid) {}
 
 namespace {
+
 std::atomic<int> g_running{0};
+
+// Every archive goes through one queue and one thread, so that a burst of finished tasks does not
+// start a thread, and a disk-bound writer, each. The thread lives while the queue has work.
+const size_t kMaxQueued = 64;
+std::mutex g_queueLock;
+std::deque<CZipWorker*> g_queue;
+bool g_packing = false;
+
+DWORD WINAPI PackingThread(void*) {
+    for (;;) {
+        CZipWorker* worker;
+        {
+            std::lock_guard<std::mutex> guard(g_queueLock);
+            if (g_queue.empty()) {
+                g_packing = false;
+                return 0;
+            }
+            worker = g_queue.front();
+            g_queue.pop_front();
+        }
+        ZipWorkerThread(worker);
+        --g_running;
+    }
 }
+
+}  // namespace
 
 int RunningZipJobs() { return g_running.load(); }
 
 bool CZipWorker::Start() {
-    ++g_running;
-    AutoHandle thread(CreateThread(nullptr, 0, ZipWorkerThread, this, 0, nullptr));
-    if (!thread) {
-        --g_running;
-        Brimholt::Log << "Cannot start the zip thread: " << GetLastError() << std::endl;
+    std::lock_guard<std::mutex> guard(g_queueLock);
+    if (g_queue.size() >= kMaxQueued) {
+        Brimholt::Log << "Too many archives waiting; task " << progress.taskId << " is not packed" << std::endl;
         return false;
     }
+    if (!g_packing) {
+        AutoHandle thread(CreateThread(nullptr, 0, PackingThread, nullptr, 0, nullptr));
+        if (!thread) {
+            Brimholt::Log << "Cannot start the zip thread: " << GetLastError() << std::endl;
+            return false;
+        }
+        g_packing = true;
+    }
+    g_queue.push_back(this);
+    ++g_running;
     return true;
 }
 
@@ -209,6 +245,5 @@ DWORD WINAPI ZipWorkerThread(void* param) {
     }
     worker->Pack();
     delete worker;
-    --g_running;
     return 0;
 }

@@ -1,4 +1,4 @@
-// Packs a finished task's images into "<download folder><task name>.zip" on a thread of its own,
+// Packs a finished task's images into "<download folder><task name>.zip" on the packing thread,
 // reporting every written entry to one bus observer.
 #pragma once
 
@@ -12,7 +12,8 @@ class CZipWorker : public VxDBTask {
 public:
     CZipWorker(int taskRowid, int observerId);
 
-    // Hands the worker to a new thread, which deletes it; on false the caller still owns it.
+    // Queues the worker for the packing thread, which deletes it; on false (no thread, or the
+    // queue is full) the caller still owns it.
     bool Start();
     void Execute(sqlite3** db) override;
     void Pack();
@@ -30,7 +31,7 @@ private:
     void ReportFailure(const std::wstring& archive);
 };
 
-// Archives being written right now, on any thread.
+// Archives queued or being written, on any thread.
 int RunningZipJobs();
 
 // The thread routine: reads the task through the database worker, packs, deletes the worker.

@@ -65,3 +65,11 @@
 #define IDC_GRAB_ADDRESS 1223
 #define IDD_GRABFAILED 132
 #define IDC_GRABFAILED_INFO 1360
+
+// Task repair (125) and task management (126) dialogs.
+#define IDD_REPAIR 125
+#define IDD_MANAGE 126
+#define IDC_CHECK_ALL 1112
+#define IDC_REPAIR_LIST 1300
+#define IDC_MANAGE_LIST 1310
+#define IDC_MANAGE_DELETE 1311

@@ -3,6 +3,7 @@
 #include "UiSeams.h"
 
 #include "AboutDlg.h"
+#include "ManageDlg.h"
 #include "VxView.h"
 #include "ZipProgressDlg.h"
 #include "wtl/WindowImpl.h"
@@ -61,7 +62,8 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
     d.favoriteItem = [](HWND, HIMAGELIST, const std::wstring&, const std::wstring&, const std::string&, bool) {
         return IDCANCEL;
     };
-    d.repair = [](HWND, int) { return IDCANCEL; };
+    d.repair = CRepairDlg::Run;
+    d.manage = CManageDlg::Run;
     d.zipProgress = CZipProgressDlg::Run;
     d.example = [](HWND owner, const std::wstring& example) {
         CExampleDlg dlg(ToNarrow(example, CP_UTF8));

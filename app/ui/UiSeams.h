@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CParseContext;
 class VxView;
@@ -40,6 +41,8 @@ struct DialogSeams {
                       const std::string& url, bool edit)>
         favoriteItem;
     std::function<int(HWND owner, int taskId)> repair;
+    // The task management dialog: 1 with the rowids of the tasks ticked for deletion appended.
+    std::function<int(HWND owner, std::vector<int>& checked)> manage;
     std::function<int(HWND owner, int taskId)> zipProgress;
     // The example dialog of a parse failure: 1 when the user wants the example opened.
     std::function<int(HWND owner, const std::wstring& example)> example;

@@ -17,6 +17,11 @@ bool RealShellOpen(HWND owner, const wchar_t* file, const wchar_t* params, int s
   return reinterpret_cast<INT_PTR>(r) > 32;
 }
 
+bool RealShellExplore(HWND owner, const wchar_t* folder) {
+  HINSTANCE r = ::ShellExecuteW(owner, L"explore", folder, nullptr, nullptr, SW_SHOWNORMAL);
+  return reinterpret_cast<INT_PTR>(r) > 32;
+}
+
 int CALLBACK BrowseCallback(HWND hwnd, UINT msg, LPARAM, LPARAM data) {
   if (msg == BFFM_INITIALIZED && data)
     ::SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, data);
@@ -61,6 +66,7 @@ UiSeams RealSeams() {
   UiSeams s;
   s.messageBox = RealMessageBox;
   s.shellOpen = RealShellOpen;
+  s.shellExplore = RealShellExplore;
   s.browseFolder = RealBrowseFolder;
   s.trackPopupMenu = RealTrackPopup;
   s.messageBeep = RealBeep;
@@ -86,6 +92,11 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 bool ShellOpen(HWND owner, const wchar_t* file, const wchar_t* params, int show) {
   auto& f = Seams().shellOpen;
   return f ? f(owner, file, params, show) : RealShellOpen(owner, file, params, show);
+}
+
+bool ShellExplore(HWND owner, const wchar_t* folder) {
+  auto& f = Seams().shellExplore;
+  return f ? f(owner, folder) : RealShellExplore(owner, folder);
 }
 
 bool BrowseForFolder(HWND owner, const std::wstring& start, std::wstring& chosen, int rootCsidl, const wchar_t* title) {

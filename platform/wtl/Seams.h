@@ -14,6 +14,8 @@ namespace WTL {
 struct UiSeams {
   std::function<int(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags)> messageBox;
   std::function<bool(HWND owner, const wchar_t* file, const wchar_t* params, int show)> shellOpen;
+  // Shell "explore" of a folder.
+  std::function<bool(HWND owner, const wchar_t* folder)> shellExplore;
   // True with the chosen file-system folder when the user confirmed one.
   std::function<bool(HWND owner, const wchar_t* title, const std::wstring& start, int rootCsidl, std::wstring& chosen)>
       browseFolder;
@@ -30,6 +32,7 @@ void ResetSeams();
 
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags);
 bool ShellOpen(HWND owner, const wchar_t* file, const wchar_t* params = nullptr, int show = SW_SHOWNORMAL);
+bool ShellExplore(HWND owner, const wchar_t* folder);
 bool BrowseForFolder(HWND owner, const std::wstring& start, std::wstring& chosen,
                      int rootCsidl = 0x0011 /* CSIDL_DRIVES */, const wchar_t* title = nullptr);
 UINT TrackPopup(HMENU menu, UINT flags, int x, int y, HWND owner);

@@ -3,7 +3,10 @@
 #include "DbTestSupport.h"
 
 #include <AppDatabase.h>
+#include <AppContext.h>
 #include <DbJobs.h>
+#include <common/CodePage.h>
+#include <wtl/Seams.h>
 
 #include <gtest/gtest.h>
 
@@ -156,6 +159,33 @@ INSERT INTO Image2(url, ref, target, status, parent) VALUES
     EXPECT_EQ(Rows(kRows), R"([["001", 2, ".jpg"], ["002", 3, ""]])");
 }
 
+// The repair dialog's read of a task: UTF-8 decoded, NULL columns and a missing row give empty
+// texts.
+TEST_F(DbJobsTest, TaskInfoIsReadByRowid) {
+    ASSERT_TRUE(ExecSql(File(), kTasks + std::string(R"(
+INSERT INTO Task2(rowid, url, Name, Path, Status) VALUES
+  (6, 'http://a/6', 'Vol ' || char(26412) || ' & 100%', 'D:\' || char(26412) || '\6\', 0),
+  (8, 'http://a/8', NULL, NULL, 0);
+)")));
+    const struct {
+        int rowid;
+        std::wstring name, path;
+    } cases[] = {
+        {1, L"Done", L"D:\\A\\1\\"},
+        {6, L"Vol \u672c & 100%", L"D:\\\u672c\\6\\"},
+        {8, L"", L""},
+        {99, L"", L""},
+        {-1, L"", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rowid);
+        GetTaskInfo info(c.rowid);
+        db.RunSync(&info);
+        EXPECT_EQ(info.Name, c.name);
+        EXPECT_EQ(info.Path, c.path);
+    }
+}
+
 TEST_F(DbJobsTest, ProxyDomainsAreStoredAndRemoved) {
     EXPECT_FALSE(db.IsProxyDomain("a.example"));
     db.SetProxyDomain("a.example", true);
@@ -265,6 +295,67 @@ TEST_F(DbJobsTest, RowsAnswerByNameWithDefaultsOnlyForAbsentColumns) {
     EXPECT_EQ(job.number, 42);
     EXPECT_EQ(job.numberAbsent, -1);
     EXPECT_FALSE(job.again);
+}
+
+TEST_F(DbJobsTest, DeletedTasksTakeTheirImagesAndNothingElse) {
+    ASSERT_TRUE(ExecSql(File(), kTasks));
+    db.Post(new CDeleteTasks({2, 4, 99}));
+    Drain();
+    EXPECT_EQ(Rows("SELECT rowid FROM Task2 ORDER BY rowid"), "[[1], [3], [5]]");
+    EXPECT_EQ(Rows("SELECT parent, url FROM Image2 ORDER BY rowid"),
+              R"([[1, "http://i/ad.gif"], [1, "http://i/1-2.jpg"]])");
+}
+
+// The shell is called on the asking window's thread, and only for a folder that exists.
+TEST_F(DbJobsTest, ExploreHandsAnExistingFolderToTheWindow) {
+    AppContext ctx;
+    TestObserver window;
+    window.Register();
+    std::wstring existing = folder + L"Comic A";
+    ASSERT_TRUE(CreateDirectoryW(existing.c_str(), nullptr));
+    std::wstring file = folder + L"Vellix.dat";
+    std::string sql = "INSERT INTO Task2(rowid, url, Path) VALUES (1, 'http://a/1', '" + ToNarrow(existing, CP_UTF8) +
+                      "'), (2, 'http://a/2', '" + ToNarrow(folder + L"Gone", CP_UTF8) + "'), (3, 'http://a/3', '" +
+                      ToNarrow(file, CP_UTF8) + "'), (4, 'http://a/4', NULL);";
+    ASSERT_TRUE(ExecSql(File(), sql));
+    std::vector<std::pair<std::wstring, DWORD>> explored;
+    WTL::Seams().shellExplore = [&](HWND, const wchar_t* path) {
+        explored.emplace_back(path, GetCurrentThreadId());
+        return true;
+    };
+    for (int rowid : {1, 2, 3, 4, 99})
+        db.Post(new CExploreTask(rowid, window.id));
+    Drain();
+    PumpUntil([&] { return !explored.empty(); }, 2000);
+    PumpPending();
+    WTL::ResetSeams();
+    ASSERT_EQ(explored.size(), 1u);
+    EXPECT_EQ(explored[0].first, existing);
+    EXPECT_EQ(explored[0].second, GetCurrentThreadId());
+    window.Destroy();
+}
+
+TEST_F(DbJobsTest, CoverETagsAreStoredAndReplaced) {
+    GetETag missing("cafe");
+    db.RunSync(&missing);
+    EXPECT_EQ(missing.etag, "");
+    db.Post(new UpdateETag("cafe", "\"v1\""));
+    db.Post(new UpdateETag("cafe", "W/\"v2\""));
+    db.Post(new UpdateETag("beef", "other"));
+    GetETag stored("cafe");
+    db.RunSync(&stored);
+    EXPECT_EQ(stored.etag, "W/\"v2\"");
+    EXPECT_EQ(Rows("SELECT count(*) FROM CoverCache2"), "[[2]]");
+}
+
+// Downloaded volumes stay downloaded and volumes not listed keep what they had.
+TEST_F(DbJobsTest, MarkingVolumesSeenKeepsTheStoredStates) {
+    db.Post(new CUpdateVols("http://c/", R"([{"u":"v1","t":1},{"u":"v2","t":2},{"u":"v3","t":1}])"));
+    db.Post(new CMarkVolsSeen("http://c/", {"v1", "v2", "v4"}));
+    VolumeRecords records;
+    CLoadVols load("http://c/", &records);
+    db.RunSync(&load);
+    EXPECT_EQ(records, (VolumeRecords{{"v1", 0}, {"v2", 2}, {"v3", 1}, {"v4", 0}}));
 }
 
 }  // namespace

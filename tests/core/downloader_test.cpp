@@ -287,8 +287,8 @@ TEST_F(DownloaderTest, FiveSlotsRunATaskToItsEnd) {
     EXPECT_EQ(FilesUnder(downloads).size(), pages.size());
 }
 
-// Each held request's completion comes after its slot was emptied and given another image (the
-// paused task's image to a commit, then the new task's image to a start): it must change nothing.
+// Each held request's completion comes after its slot was emptied (by a pause) and, for one, given
+// another image by a start: it must change nothing. A commit in between starts only the new task.
 TEST_F(DownloaderTest, PauseAndStartAroundImagesTheServerHolds) {
     const std::string x0 = Img("harbor/vol-1/1.jpg"), x1 = Img("harbor/vol-1/2.png"), y1 = Img("harbor/vol-3/1.jpg");
     Service().Control("fail", {{"path", "/img/harbor/vol-1/2.png"}, {"delay_ms", "2500"}, {"count", "1"}});
@@ -303,31 +303,35 @@ TEST_F(DownloaderTest, PauseAndStartAroundImagesTheServerHolds) {
     EXPECT_FALSE(downloader->AnyBusy());
     EXPECT_EQ(Record(0).status, 3);
     EXPECT_EQ(downloader->Queue().back().image.status, 0);
-    // A commit fills the slots from the head of the queue: the paused task's image first.
     Task("Harbor", L"Y", "http://t/y", {y1});
     downloader->Commit();
     const std::string y = std::to_string(Record(1).rowid);
-    EXPECT_EQ(downloader->Slot(0).entry->image.url, x1);
-    EXPECT_EQ(downloader->Slot(1).entry->image.url, y1);
-    ASSERT_TRUE(PumpUntil([&] { return Record(0).status == 2; }, 10000));
-    ASSERT_TRUE(PumpUntil([&] { return windows().completions.size() == 3; }, 10000));  // x1's first request
-    ASSERT_NE(downloader->Slot(1).entry, nullptr);
-    EXPECT_EQ(downloader->Slot(1).entry->image.url, y1);
-    EXPECT_EQ(Record(1).done, 0);
+    ASSERT_NE(downloader->Slot(0).entry, nullptr);
+    EXPECT_EQ(downloader->Slot(0).entry->image.url, y1);
+    for (int i = 1; i < CDownloaderImpl::kSlots; ++i)
+        EXPECT_EQ(downloader->Slot(i).entry, nullptr) << i;
+    EXPECT_EQ(Record(0).status, 3);
+    ASSERT_TRUE(PumpUntil([&] { return windows().completions.size() == 2; }, 10000));  // x1's first request
+    PumpPending();
+    EXPECT_EQ(Record(0).done, 1);
+    EXPECT_EQ(Record(0).status, 3);
 
     downloader->PauseAll();
-    EXPECT_EQ(Record(0).status, 2);
     EXPECT_EQ(Record(1).status, 3);
     downloader->StartAll();
+    EXPECT_EQ(Record(0).status, 0);
     EXPECT_EQ(Record(1).status, 0);
-    EXPECT_EQ(downloader->Slot(0).entry->image.url, y1);
+    EXPECT_EQ(downloader->Slot(0).entry->image.url, x1);
+    EXPECT_EQ(downloader->Slot(1).entry->image.url, y1);
     ASSERT_TRUE(windows().WaitFinished(*downloader));
     ASSERT_TRUE(PumpUntil([&] { return windows().completions.size() == 5; }, 10000));  // y1's first request
     PumpPending();
     EXPECT_EQ(Record(0).done, 2);
+    EXPECT_EQ(Record(0).failed, 0);
     EXPECT_EQ(Record(1).done, 1);
     EXPECT_EQ(Record(1).failed, 0);
-    EXPECT_EQ(Count("status " + x + " 3 0"), 1);
+    EXPECT_EQ(Count("status " + x + " 3 0"), 2);
+    EXPECT_EQ(Count("status " + x + " 0 0"), 1);
     EXPECT_EQ(Count("status " + x + " 2 0"), 1);
     EXPECT_EQ(Count("status " + y + " 3 0"), 1);
     EXPECT_EQ(Count("status " + y + " 0 0"), 1);
@@ -420,6 +424,54 @@ TEST_F(DownloaderTest, RemovedTasksLeaveTheirSlotsAndIgnoreTheirCompletions) {
     EXPECT_EQ(Rows("SELECT parent, status FROM Image2 ORDER BY rowid"), "[[" + std::to_string(gone) + ", null], [" +
                                                                             std::to_string(gone) + ", null], [" +
                                                                             std::to_string(kept) + ", 2]]");
+}
+
+// Deleting the task that fills every slot hands the slots to the next task at once, and deleting
+// the last one says that no slot is busy.
+TEST_F(DownloaderTest, RemovingTheDownloadingTaskStartsTheNext) {
+    Service().Control("fail", {{"path", "/img/harbor/vol-1/*"}, {"delay_ms", "3000"}});
+    std::vector<std::string> held;
+    for (int i = 1; i <= CDownloaderImpl::kSlots; ++i)
+        held.push_back(Img("harbor/vol-1/" + std::to_string(i) + ".jpg"));
+    Task("Harbor", L"Busy", "http://t/busy", held);
+    Task("Harbor", L"Next", "http://t/next", {Img("harbor/vol-2/1.png"), Img("harbor/vol-2/3.jpg")});
+    downloader->Commit();
+    const int busy = Record(0).rowid;
+    const int next = Record(1).rowid;
+    EXPECT_EQ(Record(1).status, 0);
+
+    downloader->RemoveTasks({busy});
+    EXPECT_EQ(Record(0).status, 1);
+    ASSERT_NE(downloader->Slot(0).entry, nullptr);
+    EXPECT_EQ(downloader->Slot(0).entry->task->rowid, next);
+    ASSERT_NE(downloader->Slot(1).entry, nullptr);
+    EXPECT_EQ(downloader->Slot(1).entry->task->rowid, next);
+    ASSERT_TRUE(PumpUntil([&] { return Record(0).status == 2; }, 2500));
+    PumpPending();
+
+    Task("Harbor", L"Last", "http://t/last", {Img("harbor/vol-1/1.jpg")});
+    downloader->Commit();
+    ASSERT_TRUE(downloader->AnyBusy());
+    downloader->RemoveTasks({Record(1).rowid});
+    EXPECT_FALSE(downloader->AnyBusy());
+    PumpPending();
+    EXPECT_EQ(windows().events.back(), "notify 1");
+    // The held requests answer into emptied slots; later tests must not see them.
+    ASSERT_TRUE(PumpUntil([&] { return windows().completions.size() == 8; }, 10000));
+}
+
+// A task that came without images ends, as failed, instead of downloading for ever.
+TEST_F(DownloaderTest, ATaskWithoutImagesFinishesAsFailed) {
+    Task("Harbor", L"Empty", "http://t/empty", {});
+    Task("Harbor", L"Full", "http://t/full", {Img("harbor/vol-2/1.png")});
+    downloader->Commit();
+    const std::string empty = std::to_string(Record(0).rowid);
+    EXPECT_EQ(Record(0).status, 2);
+    ASSERT_TRUE(windows().WaitFinished(*downloader));
+    PumpPending();
+    EXPECT_EQ(Count("status " + empty + " 2 1"), 1);
+    EXPECT_EQ(Record(1).status, 2);
+    EXPECT_EQ(Rows("SELECT Status FROM Task2 ORDER BY rowid"), "[[2], [2]]");
 }
 
 TEST_F(DownloaderTest, FileNamesOfEachRenameTypeAndExtensions) {

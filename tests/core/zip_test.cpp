@@ -291,4 +291,47 @@ TEST_F(ZipTest, StartRunsTheWorkerOnItsOwnThread) {
     EXPECT_NE(Entries(downloads + L"Vol 6.zip").find(R"("crc": )" + std::to_string(Crc(data))), std::string::npos);
 }
 
+// A burst of finished tasks is packed in turn, not side by side, every archive whole.
+TEST_F(ZipTest, StartedWorkersQueueForOnePackingThread) {
+    const std::string data = Bytes(40000, 5);
+    std::vector<int> tasks;
+    for (int i = 0; i < 8; ++i)
+        tasks.push_back(AddTask("Burst " + std::to_string(i), {{"1.jpg", &data}, {"2.jpg", &data}}));
+    for (int task : tasks) {
+        auto* worker = new CZipWorker(task, windows().dialog.id);
+        ASSERT_TRUE(worker->Start());
+    }
+    ASSERT_TRUE(PumpUntil([&] { return windows().progress.size() == 3 * tasks.size(); }, 30000));
+    ASSERT_TRUE(PumpUntil([] { return RunningZipJobs() == 0; }));
+    for (size_t i = 0; i < tasks.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<std::vector<int>> steps(windows().progress.begin() + 3 * i, windows().progress.begin() + 3 * i + 3);
+        EXPECT_EQ(steps, Steps(tasks[i], 2));
+        std::string entries = Entries(downloads + L"Burst " + std::to_wstring(i) + L".zip");
+        EXPECT_NE(entries.find("2.jpg"), std::string::npos) << entries;
+    }
+    EXPECT_EQ(windows().failed, std::vector<bool>(3 * tasks.size(), false));
+}
+
+// The packing thread is held in its first send while this thread starts more workers than the
+// queue takes; the refused ones stay the caller's.
+TEST_F(ZipTest, TheQueueRefusesWorkersBeyondItsBound) {
+    std::vector<CZipWorker*> refused;
+    int accepted = 0;
+    for (int i = 0; i < 70; ++i) {
+        auto* worker = new CZipWorker(90000 + i, windows().dialog.id);
+        if (worker->Start())
+            ++accepted;
+        else
+            refused.push_back(worker);
+    }
+    EXPECT_GE(accepted, 64);
+    EXPECT_LE(accepted, 65);
+    EXPECT_EQ(refused.size(), 70u - accepted);
+    for (CZipWorker* worker : refused)
+        delete worker;
+    ASSERT_TRUE(PumpUntil([&] { return windows().progress.size() == static_cast<size_t>(accepted); }, 30000));
+    ASSERT_TRUE(PumpUntil([] { return RunningZipJobs() == 0; }));
+}
+
 }  // namespace

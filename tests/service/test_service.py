@@ -353,6 +353,31 @@ class Control(unittest.TestCase):
         finally:
             plain.stop()
 
+    def test_add_volume_until_reset(self):
+        comic = svc.site + "/comic/harbor.html"
+        before = fetch(comic)[2].decode()
+        added = control("add_volume", comic="harbor", title="Volume 4 <New> & more", pages="gif,png")
+        self.assertEqual(added, {"id": "vol-4"})
+        page = fetch(comic)[2].decode()
+        self.assertIn('<a href="/comic/harbor/vol-4.html">Volume 4 &lt;New&gt; &amp; more</a>', page)
+        status, headers, _ = fetch(svc.site + "/comic/harbor/vol-4.html")
+        self.assertEqual(status, 200)
+        token = [c.split(";")[0] for c in headers.get_all("Set-Cookie") if c.startswith("vx_session=")][0]
+        listed = json.loads(fetch(svc.site + "/api/harbor/vol-4.json")[2])
+        self.assertEqual([p["src"] for p in listed["pages"]], ["/img/harbor/vol-4/1.gif", "/img/harbor/vol-4/2.png"])
+        image = fetch(svc.site + "/img/harbor/vol-4/2.png",
+                      headers={"Referer": svc.site + "/comic/harbor/vol-4.html", "Cookie": token})
+        self.assertEqual((image[0], image[2][:4]), (200, b"\x89PNG"))
+        self.assertEqual(control("add_volume", comic="harbor", title="Volume 5"), {"id": "vol-5"})
+        for params in ({"comic": "nothing", "title": "T"}, {"comic": "harbor", "title": ""},
+                       {"comic": "harbor", "title": "T", "pages": "bmp"}):
+            with self.subTest(params=params):
+                query = urllib.parse.urlencode(params)
+                self.assertIn(fetch(svc.service + "/__control/add_volume?" + query)[0], (400, 404))
+        control("reset")
+        self.assertEqual(fetch(comic)[2].decode().count("<li>"), before.count("<li>"))
+        self.assertEqual(fetch(svc.site + "/comic/harbor/vol-4.html")[0], 404)
+
     def test_failure_modes(self):
         key = md5("127.0.0.1")
         script = svc.service + "/v2/get_script.php?key=" + key
