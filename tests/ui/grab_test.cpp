@@ -318,6 +318,11 @@ TEST_F(GrabTest, AFailedVolumeAsksWhetherToKeepTheOthersAndTheirTasksAreStored) 
         };
         Driven(drive, [&] { grab->Run(nullptr); });
         delete grab;
+        // The slots start on the new tasks at once: they are stopped, and their writes done,
+        // before another reader opens the file.
+        (*run)->GetDownloadMgr()->GetBuiltIn().PauseAll();
+        GetFinishedTasks barrier;
+        (*run)->Database().RunSync(&barrier);
         EXPECT_TRUE(drive.failedSeen);
         EXPECT_EQ(keepShown, c.offersKeep);
         std::wstring failed = harbor.name + L" " + harbor.volumes[c.offersKeep ? 2 : 0].name;
