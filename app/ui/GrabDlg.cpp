@@ -91,7 +91,8 @@ private:
 
 void CGrabWork::OnURL(const char* url) {
     std::string text = url ? url : "";
-    std::wstring tail = ToWide(text.substr(text.rfind('/') == std::string::npos ? 0 : text.rfind('/') + 1), CP_UTF8);
+    size_t slash = text.rfind('/');
+    std::wstring tail = ToWide(slash == std::string::npos ? text : text.substr(slash + 1), CP_UTF8);
     Report([tail](CGrabDlg& dialog) { dialog.ShowAddress(tail); });
 }
 
