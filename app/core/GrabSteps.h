@@ -16,6 +16,7 @@ struct GrabOutcome {
     std::vector<TaskItem> results;    // one per volume attempted, in order
     std::vector<int> itemOf;          // the GrabItem of each result
     std::map<std::string, std::string> volumeRecords;  // comic address -> JSON text of its records
+    std::wstring failedName;          // comic and volume name of the volume that failed
 };
 
 typedef void (*GrabDialogFn)(HWND owner, const std::vector<GrabItem>& items, GrabOutcome& outcome);

@@ -57,6 +57,15 @@
 #define IDC_TIP_TEXT 1390
 #define IDC_TIP_NO_MORE 1391
 
+// Grab (122) and grab-failed (132) dialogs.
+#define IDD_GRAB 122
+#define IDC_GRAB_WHAT 1220
+#define IDC_GRAB_LABEL 1221
+#define IDC_GRAB_PROGRESS 1222
+#define IDC_GRAB_ADDRESS 1223
+#define IDD_GRABFAILED 132
+#define IDC_GRABFAILED_INFO 1360
+
 // Task repair (125) and task management (126) dialogs.
 #define IDD_REPAIR 125
 #define IDD_MANAGE 126

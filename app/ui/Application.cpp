@@ -5,6 +5,7 @@
 #include "AppContext.h"
 #include "AppDatabase.h"
 #include "CrashReport.h"
+#include "GrabDlg.h"
 #include "LanguageTranslator.h"
 #include "MainFrame.h"
 #include "wtl/MessageLoop.h"
@@ -41,6 +42,7 @@ int RunApplication(int show) {
         return 1;
     }
     ApplyLanguage(context);
+    InstallGrabDialogs();
     InstallCrashDumper();
 
     WTL::CMessageLoop loop;

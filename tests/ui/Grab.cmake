@@ -1,0 +1,9 @@
+# The grab and grab-failed dialogs against the reference service and its demo site; the Chinese
+# run takes their screenshots in the other built-in language.
+vx_add_test(grab_test SOURCES grab_test.cpp $<TARGET_OBJECTS:vx_test_service_root>
+            LIBS vxui vxuires vxlangres vxui_testsupport vxcore_servicesupport vxcore_dbsupport ws2_32 GUI)
+target_include_directories(grab_test PRIVATE ${CMAKE_SOURCE_DIR}/tests/core)
+set_tests_properties(grab_test PROPERTIES RESOURCE_LOCK vellix_test_service)
+add_test(NAME grab_zh_test COMMAND grab_test --gtest_brief=1 --gtest_filter=*Screenshot*)
+set_tests_properties(grab_zh_test PROPERTIES TIMEOUT 120 LABELS gui RESOURCE_LOCK vellix_test_service
+                     ENVIRONMENT VELLIX_TEST_LANG=zh_CN.UTF-8)
