@@ -689,12 +689,18 @@ void CMainFrame::OnRepairTask(msg_repair_task* msg) {
 void CMainFrame::OnSearch(msg_search* msg) {
     CPreSearchDlg search(msg->keyword, msg->kinds);
     int result = VxInfoBar::Run(&search);
-    if (result != 1) {
-        Box(m_hWnd, search.PreSearchOnResult(), L"Error", MB_ICONINFORMATION);
-        return;
-    }
-    if (search.body == "[]") {
-        Box(m_hWnd, Text(L"Messages", L"NoResults", {{L"KEYWORD", msg->keyword}}), L"Name", MB_ICONINFORMATION);
+    // A search tab has taken the new keyword already: it hears of every outcome, so that it never
+    // shows the last keyword's results under this one (a failure reaches it as no answer).
+    if (result != 1 || search.body == "[]") {
+        if (msg->requester != 0) {
+            auto* finish = new msg_search_finish(result == 1 ? search.body : std::string());
+            if (!GetAppContext()->Messages().PostTo(msg->requester, finish))
+                delete finish;
+        }
+        if (result != 1)
+            Box(m_hWnd, search.PreSearchOnResult(), L"Error", MB_ICONINFORMATION);
+        else
+            Box(m_hWnd, Text(L"Messages", L"NoResults", {{L"KEYWORD", msg->keyword}}), L"Name", MB_ICONINFORMATION);
         return;
     }
     if (msg->requester != 0) {

@@ -5,6 +5,7 @@
 #include "AboutDlg.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
+#include "SearchView.h"
 #include "SettingsSheet.h"
 #include "VxView.h"
 #include "ZipProgressDlg.h"
@@ -48,9 +49,7 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
     v.manga = [](HWND tab, const std::wstring& url, const std::string&, std::shared_ptr<CParseContext>) {
         return CPlaceholderView::Make(tab, url, true);
     };
-    v.search = [](HWND tab, const std::wstring& keyword, const std::string&, int) {
-        return CPlaceholderView::Make(tab, keyword, true);
-    };
+    v.search = CSearchView::Make;
     v.recommend = [](HWND, const RECT&, int) { return false; };
     v.advert = [](HWND, const RECT&, int, const std::wstring&) -> HWND { return nullptr; };
     v.popupAdvert = [](const std::wstring&) {};
