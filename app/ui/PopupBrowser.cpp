@@ -92,7 +92,6 @@ LRESULT VxPopupBrowser::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
 
 DWORD WINAPI VxPopupBrowser::ThreadMain(void* raw) {
     std::unique_ptr<VxPopupBrowser> browser(static_cast<VxPopupBrowser*>(raw));
-    ++g_running;
     HRESULT com = CoInitialize(nullptr);
     HRESULT ole = OleInitialize(nullptr);
     int result = 0;
@@ -116,8 +115,10 @@ DWORD WINAPI VxPopupBrowser::ThreadMain(void* raw) {
 
 bool OpenPopupBrowser(const std::wstring& address, std::shared_ptr<VxPopupHandler> handler) {
     auto* browser = new VxPopupBrowser(address, std::move(handler));
+    ++g_running;  // before the thread, so that a count of 0 means every thread has ended
     HANDLE thread = CreateThread(nullptr, 0, VxPopupBrowser::ThreadMain, browser, 0, nullptr);
     if (!thread) {
+        --g_running;
         Brimholt::Log << "The pop-up browser's thread could not start: " << GetLastError() << std::endl;
         delete browser;
         return false;
@@ -145,13 +146,9 @@ RECT AdvertPlacement(HWND window) {
     return {x, y, x + width, y + height};
 }
 
-// After a failed navigation the browser would show its own error page: nothing to show, and a
-// window that stays hidden would keep its thread to the end of the run.
+// Only the first document shows the window: after a failed navigation the browser's own error
+// page would follow, and the handler is gone by then.
 void PopupAD::OnFinished(VxPopupBrowser* browser, PopupEnd how) {
-    if (how == PopupEnd::NavigateError) {
-        browser->PostMessageW(WM_CLOSE);
-        return;
-    }
     if (how != PopupEnd::DocumentComplete)
         return;
     RECT rc = AdvertPlacement(browser->m_hWnd);

@@ -24,7 +24,7 @@ public:
     virtual void OnFinished(VxPopupBrowser* browser, PopupEnd how) = 0;
 };
 
-// The start-up advert: shown once its first document is there, closed when it cannot load.
+// The start-up advert: shown once its first document is there; hidden for good when it failed.
 class PopupAD : public VxPopupHandler {
 public:
     void OnFinished(VxPopupBrowser* browser, PopupEnd how) override;
