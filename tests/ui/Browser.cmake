@@ -6,3 +6,6 @@ set_tests_properties(browser_test PROPERTIES RESOURCE_LOCK vellix_test_service)
 add_test(NAME browser_nocontrol_test COMMAND browser_test --gtest_brief=1 --gtest_filter=*NoControl*)
 set_tests_properties(browser_nocontrol_test PROPERTIES TIMEOUT 120 LABELS gui RESOURCE_LOCK vellix_test_service
                      ENVIRONMENT "VELLIX_TEST_NO_BROWSER=1;WINEDLLOVERRIDES=mscoree,mshtml=\\;ieframe,shdocvw=d\\;winemenubuilder.exe=d")
+add_test(NAME browser_zh_test COMMAND browser_test --gtest_brief=1 --gtest_filter=*CurrentLanguage*)
+set_tests_properties(browser_zh_test PROPERTIES TIMEOUT 120 LABELS gui RESOURCE_LOCK vellix_test_service
+                     ENVIRONMENT VELLIX_TEST_LANG=zh_CN.UTF-8)

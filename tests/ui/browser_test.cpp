@@ -355,6 +355,9 @@ TEST_F(BrowserTest, TheRecommendationsPageIsAskedForInTheCurrentLanguage) {
     std::string log = ServiceLog("/recommended.html");
     std::string lang = "\"lang\": \"" + GetAppContext()->Translator().CurrentCode() + "\"";
     EXPECT_NE(log.find(lang), std::string::npos) << log;
+    Sleep(300);
+    wtltest::Pump();
+    EXPECT_TRUE(Screenshot(frame().m_hWnd, "recommend_" + LanguageTag()));
 }
 
 // A new window to a supported site opens in the program; to any other, or without an address,
