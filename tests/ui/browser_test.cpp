@@ -6,6 +6,7 @@
 #include "WtlTestSupport.h"
 
 #include <AppContext.h>
+#include <GrabDlg.h>
 #include <LanguageTranslator.h>
 #include <MsgCenter.h>
 #include <PopupBrowser.h>
@@ -253,6 +254,46 @@ TEST_F(BrowserTest, AnAdvertThatCannotLoadIsNeverShown) {
     std::vector<HWND> windows = Popups();
     ASSERT_EQ(windows.size(), 1u);
     EXPECT_FALSE(IsWindowVisible(windows[0]));
+}
+
+// A script's synchronous navigation: the browser has let go of the handler when it hears of the
+// end; the window's close is on its way before the waiter is woken.
+class OrderedNavigate : public SyncNavigate {
+public:
+    void OnCreated(VxPopupBrowser* browser) override {
+        SyncNavigate::OnCreated(browser);
+        DocumentComplete(static_cast<IDispatch*>(browser));
+        DocumentComplete(static_cast<IDispatch*>(browser));
+    }
+    void OnFinished(VxPopupBrowser* browser, PopupEnd how) override {
+        ++finishes;
+        clearedFirst = browser->handler == nullptr;
+        setEarly = WaitForSingleObject(Event(), 0) == WAIT_OBJECT_0;
+        SyncNavigate::OnFinished(browser, how);
+        MSG m;
+        closePosted = PeekMessageW(&m, browser->m_hWnd, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) != FALSE;
+        setAfter = WaitForSingleObject(Event(), 0) == WAIT_OBJECT_0;
+        how_ = how;
+    }
+    std::atomic<int> finishes{0};
+    bool clearedFirst = false, setEarly = true, closePosted = false, setAfter = false;
+    PopupEnd how_ = PopupEnd::Destroyed;
+};
+
+TEST_F(BrowserTest, ASynchronousNavigationEndsInOrder) {
+    if (NoControl())
+        GTEST_SKIP();
+    auto sync = std::make_shared<OrderedNavigate>();
+    ASSERT_TRUE(OpenPopupBrowser(ToWide(Service().ServiceUrl("/"), CP_UTF8), sync));
+    EXPECT_TRUE(sync->Wait(nullptr, 20000));
+    ASSERT_TRUE(WaitNoPopupThreads());
+    EXPECT_EQ(sync->finishes, 1);
+    EXPECT_EQ(sync->how_, PopupEnd::DocumentComplete);
+    EXPECT_TRUE(sync->clearedFirst);
+    EXPECT_FALSE(sync->setEarly);
+    EXPECT_TRUE(sync->closePosted);
+    EXPECT_TRUE(sync->setAfter);
+    EXPECT_EQ(sync.use_count(), 1);
 }
 
 // Without the browser's DLL the control cannot be made: the handler hears it once, the thread
