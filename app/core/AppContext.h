@@ -14,6 +14,7 @@ class ScriptCatalog;
 class ScriptManager;
 class UiMetrics;
 class VxDownloadMgr;
+class VxPopupHandler;
 namespace Brimholt {
 class LanguageTranslator;
 }
@@ -36,6 +37,9 @@ public:
 
     VxDownloadMgr* GetDownloadMgr();
     bool MarkReported(const std::string& name);
+    // A pop-up browser window on a thread of its own; false when the thread could not start. It
+    // lives with the pop-up browser in the user interface.
+    bool OpenPopupBrowser(const std::string& address, std::shared_ptr<VxPopupHandler> handler);
 
 private:
     void Teardown();

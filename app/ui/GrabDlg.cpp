@@ -402,22 +402,14 @@ void SyncNavigate::OnCreated(VxPopupBrowser* browser) {
         window_ = browser->m_hWnd;
 }
 
-// Detached and closed before the waiter hears of it: once the event is set the waiter may go.
-void SyncNavigate::Finish(VxPopupBrowser* browser) {
+// Closed before the waiter hears of it: once the event is set the waiter may go.
+void SyncNavigate::OnFinished(VxPopupBrowser* browser, PopupEnd how) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         window_ = nullptr;
     }
-    browser->ClearHandler();
-    browser->PostMessageW(WM_CLOSE);
-    SetEvent(done_.get());
-}
-
-void SyncNavigate::OnClosed(VxPopupBrowser*) {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        window_ = nullptr;
-    }
+    if (how == PopupEnd::DocumentComplete || how == PopupEnd::NavigateError)
+        browser->PostMessageW(WM_CLOSE);
     SetEvent(done_.get());
 }
 

@@ -98,12 +98,9 @@ public:
     bool Wait(HANDLE cancel, DWORD bound);
 
     void OnCreated(VxPopupBrowser* browser) override;
-    void OnDocumentComplete(VxPopupBrowser* browser) override { Finish(browser); }
-    void OnNavigateError(VxPopupBrowser* browser) override { Finish(browser); }
-    void OnClosed(VxPopupBrowser* browser) override;
+    void OnFinished(VxPopupBrowser* browser, PopupEnd how) override;
 
 private:
-    void Finish(VxPopupBrowser* browser);
     void Abandon();
 
     AutoHandle done_;

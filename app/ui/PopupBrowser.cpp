@@ -2,6 +2,7 @@
 // never completes: the handler still hears of errors and of the window's end.
 #include "PopupBrowser.h"
 
+#include "AppContext.h"
 #include "UiMetrics.h"
 #include "wtl/ComPtr.h"
 #include "wtl/MessageLoop.h"
@@ -9,13 +10,19 @@
 
 #include <common/Log.h>
 
+#include <common/CodePage.h>
+
 #include <urlmon.h>
+
+#include <atomic>
 
 namespace {
 
 const char kUserAgent[] = "Mozilla/5.0 (compatible; MSIE 10.0; Windows NT 6.2; WOW64; Trident/6.0)";
 const wchar_t kUserAgentHeader[] =
     L"User-Agent: Mozilla/5.0 (compatible; MSIE 10.0; Windows NT 6.2; WOW64; Trident/6.0)\r\n";
+
+std::atomic<int> g_running{0};
 
 }  // namespace
 
@@ -30,25 +37,24 @@ VxPopupBrowser::~VxPopupBrowser() {
     VariantClear(&url);
 }
 
-// A handler may drop the browser's reference to itself while it runs: hold one for the call.
 void VxPopupBrowser::OnDocumentComplete(IDispatch*, VARIANT*) {
-    if (std::shared_ptr<VxPopupHandler> h = handler)
-        h->OnDocumentComplete(this);
+    Finish(PopupEnd::DocumentComplete);
 }
 
 void VxPopupBrowser::OnNavigateError(IDispatch*, VARIANT*, VARIANT*, VARIANT*, VARIANT_BOOL*) {
-    if (std::shared_ptr<VxPopupHandler> h = handler)
-        h->OnNavigateError(this);
+    Finish(PopupEnd::NavigateError);
 }
 
 void VxPopupBrowser::OnTitleChange(BSTR title) {
     SetWindowTextW(title ? title : L"");
 }
 
-void VxPopupBrowser::TellClosed() {
+// The handler is taken out before it is called: whatever it or a later event does, it hears once.
+void VxPopupBrowser::Finish(PopupEnd how) {
     std::shared_ptr<VxPopupHandler> h = std::move(handler);
+    handler.reset();
     if (h)
-        h->OnClosed(this);
+        h->OnFinished(this, how);
 }
 
 LRESULT VxPopupBrowser::OnCreate(UINT, WPARAM, LPARAM, BOOL&) {
@@ -78,7 +84,7 @@ LRESULT VxPopupBrowser::OnCreate(UINT, WPARAM, LPARAM, BOOL&) {
 
 LRESULT VxPopupBrowser::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
     DispEventUnadvise();
-    TellClosed();
+    Finish(PopupEnd::Destroyed);
     PostQuitMessage(0);
     handled = FALSE;  // the host releases its control
     return 0;
@@ -96,24 +102,56 @@ DWORD WINAPI VxPopupBrowser::ThreadMain(void* raw) {
         WTL::AppModule().RemoveMessageLoop();
     } else {
         Brimholt::Log << "The pop-up browser's window could not be created: " << GetLastError() << std::endl;
-        browser->TellClosed();
+        browser->Finish(PopupEnd::CreateFailed);
     }
     browser.reset();
     if (SUCCEEDED(ole))
         OleUninitialize();
     if (SUCCEEDED(com))
         CoUninitialize();
+    --g_running;
     return static_cast<DWORD>(result);
 }
 
 bool OpenPopupBrowser(const std::wstring& address, std::shared_ptr<VxPopupHandler> handler) {
     auto* browser = new VxPopupBrowser(address, std::move(handler));
+    ++g_running;  // before the thread, so that a count of 0 means every thread has ended
     HANDLE thread = CreateThread(nullptr, 0, VxPopupBrowser::ThreadMain, browser, 0, nullptr);
     if (!thread) {
+        --g_running;
         Brimholt::Log << "The pop-up browser's thread could not start: " << GetLastError() << std::endl;
         delete browser;
         return false;
     }
     CloseHandle(thread);
     return true;
+}
+
+bool AppContext::OpenPopupBrowser(const std::string& address, std::shared_ptr<VxPopupHandler> handler) {
+    return ::OpenPopupBrowser(ToWide(address, CP_UTF8), std::move(handler));
+}
+
+int RunningPopupBrowsers() {
+    return g_running;
+}
+
+RECT AdvertPlacement(HWND window) {
+    const int width = 640, height = 480;
+    MONITORINFO info = {sizeof(info)};
+    RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info))
+        area = info.rcWork;
+    int x = area.left + (area.right - area.left - width) / 2;
+    int y = area.top + (area.bottom - area.top - height) / 2;
+    return {x, y, x + width, y + height};
+}
+
+// Only the first document shows the window: after a failed navigation the browser's own error
+// page would follow, and the handler is gone by then.
+void PopupAD::OnFinished(VxPopupBrowser* browser, PopupEnd how) {
+    if (how != PopupEnd::DocumentComplete)
+        return;
+    RECT rc = AdvertPlacement(browser->m_hWnd);
+    browser->SetWindowPos(HWND_TOPMOST, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, SWP_NOACTIVATE);
+    browser->ShowWindow(SW_SHOWNORMAL);
 }

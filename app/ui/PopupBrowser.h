@@ -13,15 +13,21 @@
 
 class VxPopupBrowser;
 
-// Called on the browser's thread only. After OnClosed no call comes.
+enum class PopupEnd { DocumentComplete, NavigateError, CreateFailed, Destroyed };
+
+// Called on the browser's thread only. OnFinished comes exactly once, for the first of the four
+// ends; the browser has let go of the handler by then, so nothing comes after it.
 class VxPopupHandler {
 public:
     virtual ~VxPopupHandler() = default;
     virtual void OnCreated(VxPopupBrowser*) {}
-    virtual void OnDocumentComplete(VxPopupBrowser* browser) = 0;
-    virtual void OnNavigateError(VxPopupBrowser*) {}
-    // The window failed to come up or is being destroyed.
-    virtual void OnClosed(VxPopupBrowser*) {}
+    virtual void OnFinished(VxPopupBrowser* browser, PopupEnd how) = 0;
+};
+
+// The start-up advert: shown once its first document is there; hidden for good when it failed.
+class PopupAD : public VxPopupHandler {
+public:
+    void OnFinished(VxPopupBrowser* browser, PopupEnd how) override;
 };
 
 class VxPopupBrowser : public WTL::CWindowImpl<VxPopupBrowser, WTL::CAxWindow, WTL::CWinTraits<WS_OVERLAPPEDWINDOW, 0>>,
@@ -53,7 +59,7 @@ public:
     void OnTitleChange(BSTR title);
     void OnNavigateError(IDispatch*, VARIANT*, VARIANT*, VARIANT*, VARIANT_BOOL*);
 
-    // Detaches the handler (on the browser's thread).
+    // Detaches the handler without telling it (on the browser's thread).
     void ClearHandler() { handler.reset(); }
 
     VARIANT url;
@@ -62,9 +68,13 @@ public:
 private:
     LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
-    void TellClosed();
+    void Finish(PopupEnd how);
 };
 
 // Starts a pop-up browser on the address; false when its thread could not start (the handler then
 // hears nothing).
 bool OpenPopupBrowser(const std::wstring& address, std::shared_ptr<VxPopupHandler> handler);
+// Pop-up browser threads that have not yet ended.
+int RunningPopupBrowsers();
+// The advert window's place: 640 by 480, centred over the work area of the monitor it is on.
+RECT AdvertPlacement(HWND window);

@@ -5,9 +5,12 @@
 #include "AboutDlg.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
+#include "PopupBrowser.h"
+#include "RecommendView.h"
 #include "SearchView.h"
 #include "SettingsSheet.h"
 #include "VxView.h"
+#include "WebBrowser.h"
 #include "ZipProgressDlg.h"
 #include "wtl/WindowImpl.h"
 
@@ -50,9 +53,9 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
         return CPlaceholderView::Make(tab, url, true);
     };
     v.search = CSearchView::Make;
-    v.recommend = [](HWND, const RECT&, int) { return false; };
-    v.advert = [](HWND, const RECT&, int, const std::wstring&) -> HWND { return nullptr; };
-    v.popupAdvert = [](const std::wstring&) {};
+    v.recommend = StartRecommendView;
+    v.advert = CreateAdvertPanel;
+    v.popupAdvert = [](const std::wstring& url) { OpenPopupBrowser(url, std::make_shared<PopupAD>()); };
 
     d.about = [](HWND owner) {
         CAboutDlg dlg;

@@ -561,9 +561,10 @@ public:
         detached = browser->handler == nullptr;
         checked = true;
     }
-    void OnDocumentComplete(VxPopupBrowser* browser) override {
-        ++completes;
-        SyncNavigate::OnDocumentComplete(browser);
+    void OnFinished(VxPopupBrowser* browser, PopupEnd how) override {
+        if (how == PopupEnd::DocumentComplete)
+            ++completes;
+        SyncNavigate::OnFinished(browser, how);
     }
     std::atomic<int> completes{0};
     std::atomic<bool> detached{false};
