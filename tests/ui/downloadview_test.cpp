@@ -18,6 +18,7 @@
 #include <common/CodePage.h>
 #include <wtl/Module.h>
 #include <wtl/Seams.h>
+#include <ZipWorker.h>
 
 #include <gtest/gtest.h>
 
@@ -310,6 +311,46 @@ TEST_F(DownloadViewTest, ExploreOpensTheFolderOnTheWindowThread) {
     ASSERT_TRUE(PumpUntil([&] { return !explored.empty(); }, 2000));
     EXPECT_EQ(explored[0].first, existing);
     EXPECT_EQ(explored[0].second, GetCurrentThreadId());
+}
+
+// Holds the database worker, and so the packing thread that reads its tasks through it.
+class HoldWorker : public VxDBTask {
+public:
+    HoldWorker() : VxDBTask(false), release(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~HoldWorker() override { CloseHandle(release); }
+    void Execute(sqlite3**) override { WaitForSingleObject(release, 20000); }
+    HANDLE release;
+};
+
+TEST_F(DownloadViewTest, APackingWorkerRefusedByTheFullQueueLeavesTheRowFinished) {
+    Store("INSERT INTO Task2(rowid, url, Name, Path, Status) VALUES (1, 'http://a/1', 'Packed', 'C:\\x\\', 0);");
+    ctx->Database().SetConfig("AutoPacking", "1");
+    Open();
+    HoldWorker hold;
+    ctx->Database().Post(&hold);
+    // One worker waits in the held database, the others fill the queue.
+    int queued = 0;
+    for (;;) {
+        auto* filler = new CZipWorker(9999, 999);
+        if (!filler->Start()) {
+            delete filler;
+            break;
+        }
+        ++queued;
+    }
+    EXPECT_GT(queued, 1);
+    Post(new msg_task_status(1, kTaskFinished, 0));
+    EXPECT_EQ(Status(1), L"finish");
+    EXPECT_TRUE(PumpUntil([&] { return !frame.boxes.empty(); }));
+    if (frame.boxes.empty()) {
+        SetEvent(hold.release);
+        Drain();
+        FAIL() << "no ZipFailed message";
+    }
+    EXPECT_EQ(frame.boxes[0], ctx->Translator().Text(L"Messages", L"ZipFailed", {{L"FILE", L"Packed.zip"}}));
+    SetEvent(hold.release);
+    EXPECT_TRUE(PumpUntil([] { return RunningZipJobs() == 0; }, 20000));
+    Drain();
 }
 
 TEST_F(DownloadViewTest, Screenshot) {
