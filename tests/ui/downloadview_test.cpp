@@ -329,14 +329,18 @@ TEST_F(DownloadViewTest, APackingWorkerRefusedByTheFullQueueLeavesTheRowFinished
     HoldWorker hold;
     ctx->Database().Post(&hold);
     // One worker waits in the held database, the others fill the queue.
+    // The thread takes its first worker when it gets to it: fill again after that.
     int queued = 0;
-    for (;;) {
-        auto* filler = new CZipWorker(9999, 999);
-        if (!filler->Start()) {
-            delete filler;
-            break;
+    for (int round = 0; round < 2; ++round) {
+        for (;;) {
+            auto* filler = new CZipWorker(9999, 999);
+            if (!filler->Start()) {
+                delete filler;
+                break;
+            }
+            ++queued;
         }
-        ++queued;
+        Sleep(500);
     }
     EXPECT_GT(queued, 1);
     Post(new msg_task_status(1, kTaskFinished, 0));
