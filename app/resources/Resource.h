@@ -119,3 +119,10 @@
 #define IDC_PROXY_HTTP 1425
 #define IDC_PROXY_SOCKS4 1426
 #define IDC_PROXY_SOCKS5 1427
+
+// The download view.
+#define IDD_DOWNLOADVIEW 110
+#define IDC_DV_HTML 1100
+#define IDC_DV_CLEAR 1101
+#define IDC_DV_START 1102
+#define IDC_DV_MANAGE 1103

@@ -3,6 +3,7 @@
 #include "UiSeams.h"
 
 #include "AboutDlg.h"
+#include "DownloadView.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
 #include "PopupBrowser.h"
@@ -48,7 +49,7 @@ private:
 };
 
 void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
-    v.download = [](HWND tab) { return CPlaceholderView::Make(tab, L"", false); };
+    v.download = CDownloadView::Make;
     v.manga = [](HWND tab, const std::wstring& url, const std::string&, std::shared_ptr<CParseContext>) {
         return CPlaceholderView::Make(tab, url, true);
     };

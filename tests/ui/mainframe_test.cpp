@@ -29,6 +29,8 @@
 
 #include <Tessara.h>
 
+#include <DownloaderTestSupport.h>
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -435,12 +437,15 @@ TEST_F(FrameTest, EscAsksWhileDownloadsAreUnfinished) {
     HWND box = GetDlgItem(frame.panel.m_hWnd, IDC_INPUT_BOX);
     ASSERT_NE(box, nullptr);
     auto esc = [&] { PostMessageW(box, WM_CHAR, VK_ESCAPE, 0); };
-    // The stored task is loaded with the downloader, which nothing has asked for yet.
-    ASSERT_TRUE(ExecSql(context.DatabaseFile(),
-                        "INSERT INTO Task2(url, Name, Cookie, Path, Status) VALUES('http://a.invalid/1', 'Vol 1', '', "
-                        "'C:\\x\\', 3);"));
+    // The download view has loaded the downloader at start-up: an unfinished task goes in through it.
     CDownloaderImpl& builtIn = context->GetDownloadMgr()->GetBuiltIn();
+    NamedComic comic("Comic");
+    static_cast<Vellix::Downloader&>(builtIn).CreateTask(&comic, L"Vol 1", "http://a.invalid/1")
+        ->AddImage("http://a.invalid/1/1.jpg", "");
+    builtIn.Commit();
+    builtIn.PauseAll();
     ASSERT_EQ(builtIn.Tasks().size(), 1u);
+    ASSERT_EQ(builtIn.Tasks().front().status, kTaskPaused);
 
     const std::wstring question = English(L"Messages", L"EnsureExit");
     boxes.answers = {{question, IDNO}};
