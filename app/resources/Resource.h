@@ -119,3 +119,10 @@
 #define IDC_PROXY_HTTP 1425
 #define IDC_PROXY_SOCKS4 1426
 #define IDC_PROXY_SOCKS5 1427
+
+// The comic details view (111): the page, the volume list and its buttons.
+#define IDD_MANGAVIEW 111
+#define IDC_MANGA_PAGE 1110
+#define IDC_MANGA_VOLUMES 1111
+#define IDC_MANGA_REVERSE 1113
+#define IDC_MANGA_DOWNLOAD 1114

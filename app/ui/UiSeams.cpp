@@ -5,6 +5,7 @@
 #include "AboutDlg.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
+#include "MangaView.h"
 #include "SettingsSheet.h"
 #include "VxView.h"
 #include "ZipProgressDlg.h"
@@ -45,8 +46,8 @@ private:
 
 void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
     v.download = [](HWND tab) { return CPlaceholderView::Make(tab, L"", false); };
-    v.manga = [](HWND tab, const std::wstring& url, const std::string&, std::shared_ptr<CParseContext>) {
-        return CPlaceholderView::Make(tab, url, true);
+    v.manga = [](HWND tab, const std::wstring& url, const std::string& cookies, std::shared_ptr<CParseContext> context) {
+        return static_cast<VxView*>(CMangaView::Make(tab, url, cookies, std::move(context)));
     };
     v.search = [](HWND tab, const std::wstring& keyword, const std::string&, int) {
         return CPlaceholderView::Make(tab, keyword, true);
