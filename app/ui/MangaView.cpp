@@ -557,6 +557,9 @@ void CMangaView::ShowVolumes(JsonValue* array) {
         if (favorite && state == 1)
             ListView_SetCheckState(list_, at, TRUE);
     }
+    RECT client;
+    ::GetClientRect(list_, &client);
+    ListView_SetColumnWidth(list_, 0, client.right > 40 ? client.right - 4 : 200);
     ::SendMessageW(list_, WM_SETREDRAW, TRUE, 0);
     filling_ = false;
     ::EnableWindow(GetDlgItem(IDC_MANGA_DOWNLOAD), TRUE);
