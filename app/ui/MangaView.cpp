@@ -5,6 +5,7 @@
 
 #include "AppContext.h"
 #include "AppDatabase.h"
+#include "AppPath.h"
 #include "DbJobs.h"
 #include "FavoritesStore.h"
 #include "InfoBar.h"
@@ -382,7 +383,7 @@ void CMangaView::FillPage() {
 void CMangaView::RequestCover(const std::string& coverUrl) {
     unsigned generation = ++coverGeneration_;
     std::wstring key = CoverKey(coverUrl);
-    std::wstring folder = ProgramFolder(L"CoverCache");
+    std::wstring folder = GetAppPath(L"CoverCache");
     CreateDirectoryW(folder.c_str(), nullptr);
     std::wstring path = folder + L"\\" + key;
     std::string narrowKey = ToNarrow(key, CP_UTF8);
