@@ -8,6 +8,9 @@
 #include <AppContext.h>
 #include <AppDatabase.h>
 #include <DbJobs.h>
+#include <DbTestSupport.h>
+#include <FavoritesStore.h>
+#include <VolumeRecordSet.h>
 #include <JsonUtil.h>
 #include <LanguageTranslator.h>
 #include <MangaView.h>
@@ -250,6 +253,83 @@ TEST_F(MangaViewTest, ClosingTabsWhileTheirCoverLoadsLeavesTheProgramAlive) {
     }
     view = Open(context, false);
     ASSERT_TRUE(view);
+}
+
+// A favourite with two stored volumes (one downloaded) and a fresh list of three: the third is new
+// and ticked; the stored states survive the page fill and the favourite's edit.
+TEST_F(MangaViewTest, FavouriteKeepsStoredStatesAndMarksNewVolumes) {
+    std::shared_ptr<CParseContext> context = Load("harbor");
+    JsonValue* volumes = nullptr;
+    ASSERT_TRUE(context->ParseVolumes(volumes));
+    JsonTree owned(volumes);
+    ASSERT_EQ(getArraySize(volumes), 3u);
+    std::vector<std::string> urls;
+    for (unsigned i = 0; i < 3; ++i) {
+        JsonValue* member = nullptr;
+        getArrayMember(volumes, i, &member);
+        urls.push_back(JsonStringMember(member, "url"));
+    }
+    VolumeRecordSet stored;
+    stored.url = context->url;
+    stored.records[urls[0]] = 2;
+    stored.records[urls[1]] = 0;
+    CUpdateVols write(context->url, stored.ToJson());
+    (*run)->Database().RunSync(&write);
+    JsonTree node(newDictionaryValue());
+    FavoritesStore& favorites = (*run)->Favorites();
+    favorites.index[context->url] = node.get();
+
+    view = Open(context);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(AttributeOf(view->Engine(), L"commands", "type"), L"fav");
+    const int images[] = {2, 0, 1};
+    for (int i = 0; i < 3; ++i) {
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        ASSERT_TRUE(ListView_GetItem(view->List(), &item));
+        EXPECT_EQ(item.iImage, images[i]) << i;
+        EXPECT_EQ(ListView_GetCheckState(view->List(), i) != 0, i == 2) << i;
+    }
+    // The favourite edited: every listed volume seen, the downloaded one still downloaded.
+    ASSERT_TRUE((*run)->Messages().PostTo(view->id, new msg_update_favorite(context->url, view->id)));
+    wtltest::Pump();
+    GetFinishedTasks barrier;  // a sync job: the posted ones before it have run
+    (*run)->Database().RunSync(&barrier);
+    std::string rows =
+        Query(run->DatabaseFile(), "SELECT CAST(vols AS TEXT) FROM FavVolumes2 WHERE url=?", {context->url});
+    JsonTree table(ParseJsonText(rows));
+    JsonValue* row = nullptr;
+    JsonValue* cell = nullptr;
+    ASSERT_TRUE(getArrayMember(table.get(), 0, &row) && getArrayMember(row, 0, &cell)) << rows;
+    JsonTree vols(ParseJsonText(getCString(cell)));
+    VolumeRecords got;
+    for (unsigned i = 0; i < getArraySize(vols.get()); ++i) {
+        JsonValue* record = nullptr;
+        getArrayMember(vols.get(), i, &record);
+        int state = -1;
+        JsonGetNumberMember(record, "t", state);
+        got[JsonStringMember(record, "u")] = state;
+    }
+    VolumeRecords expected = {{urls[0], 2}, {urls[1], 0}, {urls[2], 0}};
+    EXPECT_EQ(got, expected) << rows;
+    favorites.index.clear();
+}
+
+// Another address in the same tab that fails to load leaves the shown comic and its context.
+TEST_F(MangaViewTest, FailingSecondAddressKeepsTheFirstComic) {
+    std::shared_ptr<CParseContext> context = Load("harbor");
+    view = Open(context);
+    ASSERT_TRUE(view);
+    std::wstring name = TextOf(view->Engine(), L"name");
+    Service().Control("fail", {{"path", "/comic/kite.html"}, {"status", "500"}});
+    EXPECT_TRUE(view->OpenUrl(ToWide(Service().SiteUrl("/comic/kite.html"), CP_UTF8).c_str()));
+    wtltest::Pump();
+    EXPECT_EQ(view->Context(), context);
+    EXPECT_EQ(std::wstring(view->GetUrl()), ToWide(context->url, CP_UTF8));
+    EXPECT_EQ(TextOf(view->Engine(), L"name"), name);
+    EXPECT_EQ(ListView_GetItemCount(view->List()), 3);
+    EXPECT_FALSE(sink.boxes.empty()) << "the failure was told";
 }
 
 TEST_F(MangaViewTest, HostileIntroductionsKeepTheirTextOnly) {
