@@ -332,6 +332,35 @@ TEST_F(MangaViewTest, FailingSecondAddressKeepsTheFirstComic) {
     EXPECT_FALSE(sink.boxes.empty()) << "the failure was told";
 }
 
+// A hostile introduction shows as text, and of all the page's links only the two exact favourite
+// ids send favourite messages; nothing reaches the shell.
+TEST_F(MangaViewTest, HostilePageLinksNeverReachTheShellOrTheFavourites) {
+    std::shared_ptr<CParseContext> context = Load("harbor");
+    const char hostile[] =
+        "<a href=\"file:///C:/windows/notepad.exe\">file</a> <a href=\"\\\\server\\share\\x.exe\">share</a> "
+        "<a href=\"javascript:alert(1)\">js</a> <a id=\"add-fav-x\" href=\"#\">x</a> <b>kept</b>";
+    removeDictionaryMember(context->info, "intro");
+    ASSERT_TRUE(JsonSetMember(context->info, "intro", JsonTree(newStringValue(hostile, static_cast<int>(sizeof(hostile) - 1)))));
+    view = Open(context);
+    ASSERT_TRUE(view);
+    htmlayout::dom::element root = htmlayout::dom::element::root_element(view->Engine());
+    EXPECT_EQ(TextOf(view->Engine(), L"intro"), L"file share js x kept");
+    EXPECT_TRUE(root.find_by_id(L"intro").find_all("a").empty());
+    // Links that did get into the page some other way are held to the same rules.
+    ASSERT_TRUE(root.find_by_id(L"intro").set_html(
+        "<a id=add-fav-x href=\"#\">x</a><a id=edit-fav-x href=\"file:///C:/x.exe\">y</a>"
+        "<a href=\"javascript:alert(1)\">z</a>", HL_APPEND_AFTER_LAST));
+    for (htmlayout::dom::element link : root.find_all("a")) {
+        HL_BEHAVIOR_EVENT click = {HL_HYPERLINK_CLICK, link.get(), link.get(), 0};
+        view->handle_event(link.get(), click);
+    }
+    wtltest::Pump();
+    EXPECT_TRUE(wtltest::PumpUntil([&] { return sink.favorites.size() >= 2; }, 5000));
+    std::vector<std::string> expected = {"add " + context->url, "edit " + context->url};
+    EXPECT_EQ(sink.favorites, expected);
+    EXPECT_TRUE(seams.opened.empty());
+}
+
 TEST_F(MangaViewTest, HostileIntroductionsKeepTheirTextOnly) {
     struct Case {
         const char* intro;
