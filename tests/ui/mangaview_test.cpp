@@ -200,6 +200,14 @@ TEST_F(MangaViewTest, DemoComicShowsItsDetailsCoverAndVolumes) {
         getArrayMember(volumes, i, &member);
         EXPECT_EQ(sink.grabs[0][i].url, JsonStringMember(member, "url"));
     }
+    // A double click opens the volume's page in the browser, through the shell seam.
+    NMITEMACTIVATE activate = {};
+    activate.hdr.hwndFrom = view->List();
+    activate.hdr.idFrom = IDC_MANGA_VOLUMES;
+    activate.hdr.code = NM_DBLCLK;
+    activate.iItem = 1;
+    SendMessageW(view->GetHwnd(), WM_NOTIFY, IDC_MANGA_VOLUMES, reinterpret_cast<LPARAM>(&activate));
+    EXPECT_EQ(seams.opened, std::vector<std::wstring>{ToWide(sink.grabs[0][1].url, CP_UTF8)});
     EXPECT_TRUE(Screenshot(sink.m_hWnd, "mangaview_" + LanguageTag()));
 }
 
