@@ -291,6 +291,12 @@ LRESULT CMangaView::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
     AppContext* ctx = GetAppContext();
     if (ctx && id >= 0)
         ctx->Messages().UnregisterObserver(id);
+    // With shared image lists the list leaves its own check-box images to its owner.
+    if (list_) {
+        HIMAGELIST states = ListView_SetImageList(list_, nullptr, LVSIL_STATE);
+        if (states)
+            ImageList_Destroy(states);
+    }
     if (engine_)
         ::DestroyWindow(engine_);
     engine_ = nullptr;
