@@ -31,6 +31,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -367,6 +368,43 @@ TEST_F(MangaViewTest, HostilePageLinksNeverReachTheShellOrTheFavourites) {
     std::vector<std::string> expected = {"add " + context->url, "edit " + context->url};
     EXPECT_EQ(sink.favorites, expected);
     EXPECT_TRUE(seams.opened.empty());
+}
+
+struct QuietNotes : Vellix::NotifyCallback {
+    void OnCount(int) override {}
+    void OnURL(const char*) override {}
+};
+
+// While a grab holds the site's script, the view lists "Analyzing" and its window keeps answering;
+// the volumes come once the script is free.
+TEST_F(MangaViewTest, VolumeParsingWaitsForTheScriptWithoutFreezingTheWindow) {
+    std::shared_ptr<CParseContext> context = Load("harbor");
+    const std::string volume = Service().SiteUrl("/comic/harbor/vol-2.html");
+    Service().Control("fail", {{"path", "/comic/harbor/vol-2.html"}, {"delay_ms", "2500"}, {"count", "1"}});
+    QuietNotes notes;
+    JsonValue* images = nullptr;
+    std::thread grab([&] { context->ParseImages(images, volume, &notes); });
+    Sleep(400);
+    DWORD started = GetTickCount();
+    CMangaView* made = CMangaView::Make(sink.m_hWnd, ToWide(context->url, CP_UTF8), "", context);
+    ASSERT_TRUE(made);
+    view = made;
+    DWORD until = GetTickCount() + 800;
+    while (GetTickCount() < until) {
+        wtltest::Pump();
+        Sleep(20);
+    }
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(made->GetHwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 500, &answer));
+    EXPECT_LT(GetTickCount() - started, 2000u) << "the window did not wait for the script";
+    EXPECT_TRUE(made->Parsing());
+    wchar_t text[128] = L"";
+    ListView_GetItemText(made->List(), 0, 0, text, 128);
+    EXPECT_EQ(std::wstring(text), (*run)->Translator().Text(L"MangaView", L"Analyzing"));
+    EXPECT_TRUE(wtltest::PumpUntil([&] { return !made->Parsing() && ListView_GetItemCount(made->List()) == 3; }, 20000));
+    grab.join();
+    if (images)
+        deleteValue(&images);
 }
 
 TEST_F(MangaViewTest, HostileIntroductionsKeepTheirTextOnly) {
