@@ -126,3 +126,9 @@
 #define IDC_DV_CLEAR 1101
 #define IDC_DV_START 1102
 #define IDC_DV_MANAGE 1103
+// The comic details view (111): the page, the volume list and its buttons.
+#define IDD_MANGAVIEW 111
+#define IDC_MANGA_PAGE 1110
+#define IDC_MANGA_VOLUMES 1111
+#define IDC_MANGA_REVERSE 1113
+#define IDC_MANGA_DOWNLOAD 1114

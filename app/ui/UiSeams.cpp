@@ -6,6 +6,7 @@
 #include "DownloadView.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
+#include "MangaView.h"
 #include "PopupBrowser.h"
 #include "RecommendView.h"
 #include "SearchView.h"
@@ -50,8 +51,8 @@ private:
 
 void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
     v.download = CDownloadView::Make;
-    v.manga = [](HWND tab, const std::wstring& url, const std::string&, std::shared_ptr<CParseContext>) {
-        return CPlaceholderView::Make(tab, url, true);
+    v.manga = [](HWND tab, const std::wstring& url, const std::string& cookies, std::shared_ptr<CParseContext> context) {
+        return static_cast<VxView*>(CMangaView::Make(tab, url, cookies, std::move(context)));
     };
     v.search = CSearchView::Make;
     v.recommend = StartRecommendView;
