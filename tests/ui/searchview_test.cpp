@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <commctrl.h>
 
 #include <string>
@@ -98,16 +100,27 @@ protected:
     std::wstring Text(const wchar_t* key) { return GetAppContext()->Translator().Text(L"SearchView", key); }
 
     // A keyword search as the input box starts it; the tab it opened.
+    // Other tabs (the recommendations page) may arrive meanwhile: the search tab is the new one
+    // that shows the keyword.
     CSearchView* SearchFromTheFrame(const std::wstring& keyword) {
-        int before = Pages();
+        std::set<VxView*> before;
+        for (int i = 0; i < Pages(); ++i)
+            before.insert(frame.tabView.PageView(i));
         auto* msg = new msg_search(keyword, 0);
         if (!GetAppContext()->Messages().PostTo(0, msg)) {
             delete msg;
             return nullptr;
         }
-        if (!Pump([&] { return Pages() > before; }))
-            return nullptr;
-        return dynamic_cast<CSearchView*>(frame.tabView.PageView(Pages() - 1));
+        CSearchView* found = nullptr;
+        Pump([&] {
+            for (int i = 0; i < Pages() && !found; ++i) {
+                auto* view = dynamic_cast<CSearchView*>(frame.tabView.PageView(i));
+                if (view && !before.count(view) && keyword == view->GetUrl())
+                    found = view;
+            }
+            return found != nullptr;
+        });
+        return found;
     }
     // Waits until the service has seen n searches and their answers reached the frame.
     bool Searched(int n) {
