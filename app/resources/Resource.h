@@ -119,3 +119,11 @@
 #define IDC_PROXY_HTTP 1425
 #define IDC_PROXY_SOCKS4 1426
 #define IDC_PROXY_SOCKS5 1427
+
+// The check for new volumes of favourites (133).
+#define IDD_CHECKUPDATE 133
+#define IDC_CU_HTML 1370
+#define IDC_CU_AUTOSCROLL 1371
+#define IDC_CU_CHECKALL 1372
+#define IDC_CU_UNCHECKALL 1373
+#define IDC_CU_SHOWALL 1374

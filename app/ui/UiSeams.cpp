@@ -3,6 +3,7 @@
 #include "UiSeams.h"
 
 #include "AboutDlg.h"
+#include "CheckUpdateDlg.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
 #include "SettingsSheet.h"
@@ -60,7 +61,7 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
         return static_cast<int>(dlg.DoModal(owner));
     };
     d.settings = CSettingsSheet::Run;
-    d.checkUpdate = [](HWND) { return IDCANCEL; };
+    d.checkUpdate = CCheckUpdateDlg::Run;
     d.manageFavorites = RunManageFavoritesDialog;
     d.favoriteItem = RunFavoriteItemDialog;
     d.repair = CRepairDlg::Run;
