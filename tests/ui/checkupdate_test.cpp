@@ -2,6 +2,7 @@
 // gets an error row that keeps the dialog open, under the favourite's own name.
 #include "ServiceTestSupport.h"
 #include "WtlTestSupport.h"
+#include "UiTestSupport.h"
 
 #include <AppContext.h>
 #include <CheckUpdateDlg.h>
@@ -96,6 +97,34 @@ TEST(CheckUpdateDlgTest, UnknownSiteGetsAnErrorRowUnderItsName) {
     EXPECT_NE(rows.find("Lost <b>Comic</b>"), std::string::npos) << rows;
     EXPECT_NE(rows.find("nowhere.example is not supported"), std::string::npos) << rows;
     EXPECT_EQ(seams.boxes.size(), 0u);
+}
+
+TEST(CheckUpdateDlgTest, RowsOfEveryKindAndARefusedStart) {
+    wtltest::SeamRecorder seams;
+    Service().Control("reset");
+    ServiceContext run;
+    ASSERT_TRUE(run.LoadCatalogue());
+    std::string harbor = Service().SiteUrl("/comic/harbor.html");
+    std::string missing = Service().SiteUrl("/comic/none.html");
+    std::string tree = "[{\"c\":[{\"n\":\"Harbor\",\"u\":\"" + harbor + "\"},"
+                       "{\"n\":\"Refused\",\"u\":\"http://127.0.0.1:99999/comic/kite.html\"},"
+                       "{\"n\":\"Gone\",\"u\":\"" + missing + "\"},"
+                       "{\"n\":\"Elsewhere\",\"u\":\"http://nowhere.example/x\"}],\"n\":\"A\"}]";
+    LoadTree(*run, tree.c_str());
+    CCheckUpdateDlg dialog;
+    std::vector<std::string> rows;
+    INT_PTR result = RunDialog(dialog, [&](CCheckUpdateDlg& d) {
+        for (auto& row : htmlayout::dom::element::root_element(d.html).find_all("div.manga"))
+            rows.push_back(row.text());
+        Screenshot(d.m_hWnd, "checkupdate_" + LanguageTag(), 4);
+        d.PostMessageW(WM_CLOSE);
+    });
+    EXPECT_EQ(result, 2);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_NE(rows[0].find("Harbor Lights"), std::string::npos) << rows[0];
+    EXPECT_NE(rows[1].find("error code"), std::string::npos) << "a refused start is the item's error: " << rows[1];
+    EXPECT_NE(rows[2].find("not found"), std::string::npos) << rows[2];
+    EXPECT_NE(rows[3].find("not supported"), std::string::npos) << rows[3];
 }
 
 }  // namespace
