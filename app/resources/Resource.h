@@ -132,3 +132,10 @@
 #define IDC_MANGA_VOLUMES 1111
 #define IDC_MANGA_REVERSE 1113
 #define IDC_MANGA_DOWNLOAD 1114
+// The check for new volumes of favourites (133).
+#define IDD_CHECKUPDATE 133
+#define IDC_CU_HTML 1370
+#define IDC_CU_AUTOSCROLL 1371
+#define IDC_CU_CHECKALL 1372
+#define IDC_CU_UNCHECKALL 1373
+#define IDC_CU_SHOWALL 1374

@@ -4,6 +4,7 @@
 
 #include "AboutDlg.h"
 #include "DownloadView.h"
+#include "CheckUpdateDlg.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
 #include "MangaView.h"
@@ -64,7 +65,7 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
         return static_cast<int>(dlg.DoModal(owner));
     };
     d.settings = CSettingsSheet::Run;
-    d.checkUpdate = [](HWND) { return IDCANCEL; };
+    d.checkUpdate = CCheckUpdateDlg::Run;
     d.manageFavorites = RunManageFavoritesDialog;
     d.favoriteItem = RunFavoriteItemDialog;
     d.repair = CRepairDlg::Run;
