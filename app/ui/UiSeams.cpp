@@ -1,10 +1,9 @@
-// The placeholder page and the default seams: a page kind that is not built yet shows its title on
-// a plain page; a dialog that is not built yet is not shown.
+// The default seams: the program's real pages and dialogs, which tests may replace.
 #include "UiSeams.h"
 
 #include "AboutDlg.h"
-#include "DownloadView.h"
 #include "CheckUpdateDlg.h"
+#include "DownloadView.h"
 #include "FavoritesDlgs.h"
 #include "ManageDlg.h"
 #include "MangaView.h"
@@ -21,36 +20,7 @@
 
 namespace {
 
-class CPlaceholderView : public WTL::CWindowImpl<CPlaceholderView>, public VxView {
-public:
-    DECLARE_WND_CLASS_EX(L"Vx.PlaceholderView", CS_HREDRAW | CS_VREDRAW, COLOR_WINDOW)
-
-    CPlaceholderView(const std::wstring& url, bool isClosable) : url_(url) { closable = isClosable; }
-
-    bool OpenUrl(const wchar_t* url) override { return !closable && _wcsicmp(url, L"about:downloader") == 0; }
-    const wchar_t* GetUrl() override { return url_.c_str(); }
-
-    static VxView* Make(HWND parent, const std::wstring& url, bool isClosable) {
-        auto* view = new CPlaceholderView(url, isClosable);
-        RECT rc = {0, 0, 0, 0};
-        if (!view->Create(parent, &rc, nullptr, WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN)) {
-            delete view;
-            return nullptr;
-        }
-        view->hwnd_ = view->m_hWnd;
-        return view;
-    }
-
-    BEGIN_MSG_MAP(CPlaceholderView)
-    END_MSG_MAP()
-
-    void OnFinalMessage(HWND) override { delete this; }
-
-private:
-    std::wstring url_;
-};
-
-void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
+void InstallReal(ViewSeams& v, DialogSeams& d) {
     v.download = CDownloadView::Make;
     v.manga = [](HWND tab, const std::wstring& url, const std::string& cookies, std::shared_ptr<CParseContext> context) {
         return static_cast<VxView*>(CMangaView::Make(tab, url, cookies, std::move(context)));
@@ -78,7 +48,7 @@ void InstallPlaceholders(ViewSeams& v, DialogSeams& d) {
 }
 
 struct AllSeams {
-    AllSeams() { InstallPlaceholders(views, dialogs); }
+    AllSeams() { InstallReal(views, dialogs); }
     ViewSeams views;
     DialogSeams dialogs;
 };
@@ -97,5 +67,5 @@ DialogSeams& Dialogs() {
     return All().dialogs;
 }
 void ResetUiSeams() {
-    InstallPlaceholders(All().views, All().dialogs);
+    InstallReal(All().views, All().dialogs);
 }

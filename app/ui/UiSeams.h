@@ -1,6 +1,5 @@
-// Where the tab pages and the dialogs that commands open are made. The program installs the real
-// ones; until a page or dialog exists its seam gives a placeholder page or does nothing, so the
-// frame and the tab view never depend on them directly. Tests may replace any member.
+// Where the tab pages and the dialogs that commands open are made, so the frame and the tab view
+// never depend on them directly. Tests may replace any member.
 #pragma once
 
 #include <windows.h>
@@ -50,5 +49,5 @@ struct DialogSeams {
 
 ViewSeams& Views();
 DialogSeams& Dialogs();
-// Back to the placeholders.
+// Back to the real pages and dialogs.
 void ResetUiSeams();
