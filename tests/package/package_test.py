@@ -8,7 +8,6 @@ waits for its visible main window, closes it and expects exit code 0, a service 
 request and a database beside the program.
 """
 import argparse
-import json
 import os
 import shutil
 import struct
@@ -17,11 +16,12 @@ import sys
 import tempfile
 import time
 import unittest
-import urllib.request
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from vxprogram import MAIN_CLASS, Service, patch_service_root, wineserver_kill  # noqa: E402
+
 ARGS = None
-MAIN_CLASS = "Vellix2Window"
 RUNTIME_PREFIXES = ("libgcc_s_", "libstdc++", "libwinpthread", "lua5")
 
 
@@ -81,44 +81,6 @@ def pe_imports(data):
     return names
 
 
-def wineserver_kill(prefix):
-    subprocess.run(["/usr/lib/wine/wineserver64", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-
-
-class Service:
-    """The reference service on the test's port, with its control endpoints."""
-
-    def __init__(self, work, port):
-        self.ports = os.path.join(work, "ports.json")
-        self.proc = subprocess.Popen(
-            [sys.executable, ARGS.service, "--port", str(port), "--site-port", "0", "--test-control",
-             "--port-file", self.ports, "--max-seconds", "600", "--quiet"],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 20
-        while not os.path.exists(self.ports):
-            if self.proc.poll() is not None:
-                raise RuntimeError("the service ended with %s: is port %d taken?" % (self.proc.returncode, port))
-            if time.monotonic() > deadline:
-                raise RuntimeError("the service did not start within 20 s")
-            time.sleep(0.05)
-        with open(self.ports) as f:
-            self.port = json.load(f)["service"]
-
-    def log(self, path):
-        url = "http://127.0.0.1:%d/__control/log?path=%s" % (self.port, path)
-        with urllib.request.urlopen(url, timeout=10) as r:
-            return json.load(r)
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(10)
-
-
 class PackageTest(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="vellix-package-")
@@ -172,22 +134,9 @@ class PackageTest(unittest.TestCase):
     def test_starts_shows_its_window_and_closes(self):
         # The compiled-in root names a fixed port that a running copy of the program's service may
         # hold; this copy of the program talks to the test's own service instead.
-        new_root = ("http://127.0.0.1:%d" % ARGS.port).encode()
-        old_root = ARGS.root.encode()
-        self.assertLessEqual(len(new_root), len(old_root), "the test's service root does not fit in the program's")
-        patched = 0
-        for name, path in self.files().items():
-            if name.endswith((".exe", ".dll")):
-                with open(path, "rb") as f:
-                    data = f.read()
-                count = data.count(old_root + b"\0")
-                if count:
-                    with open(path, "wb") as f:
-                        f.write(data.replace(old_root + b"\0", new_root.ljust(len(old_root) + 1, b"\0")))
-                    patched += count
-        self.assertGreater(patched, 0, "the service root %s is not in the program" % ARGS.root)
+        patch_service_root(self.program, ARGS.root, "http://127.0.0.1:%d" % ARGS.port)
 
-        service = Service(self.work, ARGS.port)
+        service = Service(ARGS.service, self.work, ARGS.port)
         self.addCleanup(service.stop)
         prefix = ARGS.prefix
         self.addCleanup(wineserver_kill, prefix)

@@ -1,0 +1,273 @@
+"""The shipped program as a user runs it: unpacked from its zip, started under Wine against a
+reference service of the test's own, driven from outside through its windows, stopped or killed.
+
+Used by the end-to-end tests and the package test. Everything here waits with a bound: a program
+that hangs fails the test instead of hanging ctest.
+"""
+import json
+import os
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import time
+import urllib.parse
+import urllib.request
+import zipfile
+
+MAIN_CLASS = "Vellix2Window"
+WINESERVER = "/usr/lib/wine/wineserver64"
+
+
+def wineserver_kill(prefix):
+    subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=prefix), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+
+def wait_for(what, check, bound, interval=0.1, alive=None):
+    """check() until it gives a true value, which is returned; fails after bound seconds or when
+    alive() (if given) raises."""
+    deadline = time.monotonic() + bound
+    while True:
+        value = check()
+        if value:
+            return value
+        if alive:
+            alive()
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out after %.0f s waiting for %s" % (bound, what))
+        time.sleep(interval)
+
+
+class Service:
+    """The reference service and its demo site with the test control, on the given service port
+    (the site's port is chosen by the system)."""
+
+    def __init__(self, server_py, work, port, max_seconds=1500):
+        self.ports_file = os.path.join(work, "ports-%d.json" % port)
+        if os.path.exists(self.ports_file):
+            os.remove(self.ports_file)
+        self.proc = subprocess.Popen(
+            [sys.executable, server_py, "--port", str(port), "--site-port", "0", "--test-control",
+             "--port-file", self.ports_file, "--max-seconds", str(max_seconds), "--quiet"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(self.ports_file):
+            if self.proc.poll() is not None:
+                raise RuntimeError("the service ended with %s: is port %d taken?" % (self.proc.returncode, port))
+            if time.monotonic() > deadline:
+                raise RuntimeError("the service did not start within 20 s")
+            time.sleep(0.05)
+        with open(self.ports_file) as f:
+            ports = json.load(f)
+        self.port, self.site_port = ports["service"], ports["site"]
+        self.root = "http://127.0.0.1:%d" % self.port
+        self.site = "http://127.0.0.1:%d" % self.site_port
+
+    def control(self, command, **params):
+        """A test-control command; list values repeat the parameter (set_header=...)."""
+        query = urllib.parse.urlencode(params, doseq=True)
+        url = "%s/__control/%s%s" % (self.root, command, "?" + query if query else "")
+        with urllib.request.urlopen(url, timeout=10) as r:
+            return json.load(r)
+
+    def log(self, path=None, server=None):
+        params = {k: v for k, v in (("path", path), ("server", server)) if v}
+        return self.control("log", **params)
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(10)
+
+
+def unpack(zip_path, dest):
+    """The zip unpacked by Python into dest; the program folder (dest/Vellix)."""
+    with zipfile.ZipFile(zip_path) as z:
+        bad = z.testzip()
+        if bad:
+            raise AssertionError("%s is damaged in %s" % (bad, zip_path))
+        z.extractall(dest)
+    return os.path.join(dest, "Vellix")
+
+
+def patch_service_root(folder, old_root, new_root):
+    """Points the program's compiled-in service root at the test's service; how many places."""
+    old, new = old_root.encode() + b"\0", new_root.encode()
+    if len(new) > len(old) - 1:
+        raise AssertionError("the test's service root %s does not fit in %s" % (new_root, old_root))
+    patched = 0
+    for name in os.listdir(folder):
+        if not name.lower().endswith((".exe", ".dll")):
+            continue
+        path = os.path.join(folder, name)
+        with open(path, "rb") as f:
+            data = f.read()
+        count = data.count(old)
+        if count:
+            with open(path, "wb") as f:
+                f.write(data.replace(old, new.ljust(len(old), b"\0")))
+            patched += count
+    if not patched:
+        raise AssertionError("the service root %s is not in the program" % old_root)
+    return patched
+
+
+def wine_pids(prefix, image):
+    """Linux ids of the Wine processes of prefix running image (a file name such as Vellix.exe)."""
+    want_prefix = ("WINEPREFIX=" + prefix).encode()
+    want_image = image.lower().encode()
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                cmdline = f.read()
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                environ = f.read().split(b"\0")
+        except OSError:
+            continue
+        if want_prefix not in environ:
+            continue
+        args = [a.replace(b"\\", b"/").rsplit(b"/", 1)[-1].lower() for a in cmdline.split(b"\0") if a]
+        if want_image in args:
+            found.append(int(entry))
+    return found
+
+
+class Program:
+    """One program folder and its Wine prefix. start() may be called again after the program ended
+    or was killed: the folder, its Vellix.dat and its downloads stay."""
+
+    def __init__(self, args, work, service):
+        self.args = args
+        self.work = work
+        self.service = service
+        self.prefix = args.prefix
+        self.folder = unpack(args.zip, os.path.join(work, "unpacked"))
+        patch_service_root(self.folder, args.root, service.root)
+        self.proc = None
+        self.log_path = os.path.join(work, "program.log")
+        self.env = dict(os.environ, WINEDEBUG=os.environ.get("WINEDEBUG", "-all,err+module"))
+
+    @property
+    def database(self):
+        return os.path.join(self.folder, "Vellix.dat")
+
+    @property
+    def downloads(self):
+        return os.path.join(self.folder, "Download")
+
+    def windows_path(self, path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def start(self, bound=None):
+        """Starts Vellix.exe and waits for its visible main window."""
+        if self.proc and self.proc.poll() is None:
+            raise AssertionError("the program is still running")
+        log = open(self.log_path, "a")
+        self.proc = subprocess.Popen([self.args.wine_run, self.prefix, os.path.join(self.folder, "Vellix.exe")],
+                                     cwd=self.folder, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
+                                     stderr=subprocess.STDOUT)
+        log.close()
+        waited = self.windowctl("wait", MAIN_CLASS, str(bound or self.args.bound))
+        if waited.returncode != 0:
+            raise AssertionError("no main window: %s %s" % (waited.stderr, self.output()))
+        self.alive()
+
+    def alive(self):
+        if self.proc is None or self.proc.poll() is not None:
+            raise AssertionError("the program ended with %s: %s"
+                                 % (self.proc and self.proc.returncode, self.output()))
+
+    def output(self):
+        try:
+            with open(self.log_path, errors="replace") as f:
+                return f.read()[-4000:]
+        except OSError:
+            return ""
+
+    def run_tool(self, exe, *args, timeout=None):
+        """A Windows tool of the tests in the program's prefix (so it sees the program's windows)."""
+        return subprocess.run([self.args.wine_run, self.prefix, exe] + [str(a) for a in args], env=self.env,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              timeout=timeout or self.args.bound + 30)
+
+    def windowctl(self, *args):
+        return self.run_tool(self.args.windowctl, *args)
+
+    def close(self, bound=None):
+        """Closes the main window as a user would and returns the exit code."""
+        bound = bound or self.args.bound
+        closed = self.windowctl("close", MAIN_CLASS, str(bound))
+        if closed.returncode != 0:
+            raise AssertionError("the main window did not close: %s" % closed.stderr)
+        return self.proc.wait(bound)
+
+    def kill9(self):
+        """SIGKILL to the program's own process: no clean-up of any kind runs."""
+        pids = wine_pids(self.prefix, "Vellix.exe")
+        if not pids:
+            raise AssertionError("no Vellix.exe process in %s" % self.prefix)
+        for pid in pids:
+            os.kill(pid, signal.SIGKILL)
+        wait_for("the killed program to go", lambda: not wine_pids(self.prefix, "Vellix.exe"), 30)
+        if self.proc:
+            self.proc.wait(30)
+
+    def query(self, sql, params=()):
+        """Rows of Vellix.dat, read by Python's sqlite3 while the program may hold it open."""
+        con = sqlite3.connect("file:%s?mode=ro" % self.database, uri=True, timeout=10)
+        try:
+            return con.execute(sql, params).fetchall()
+        finally:
+            con.close()
+
+    def set_config(self, **values):
+        """Config2 values written while the program is not running."""
+        if self.proc and self.proc.poll() is None:
+            raise AssertionError("settings are written only while the program is stopped")
+        con = sqlite3.connect(self.database, timeout=10)
+        try:
+            with con:
+                con.executemany("INSERT OR REPLACE INTO Config2(key, value) VALUES(?, ?)",
+                                [(k, str(v)) for k, v in values.items()])
+        finally:
+            con.close()
+
+    def shutdown(self):
+        """Ends whatever is left, for the test's clean-up."""
+        if self.proc and self.proc.poll() is None:
+            for pid in wine_pids(self.prefix, "Vellix.exe"):
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except OSError:
+                    pass
+            try:
+                self.proc.wait(30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+        wineserver_kill(self.prefix)
+
+
+def add_program_arguments(parser):
+    """The arguments every end-to-end test gets from CMake."""
+    parser.add_argument("--zip", required=True, help="the shipped zip")
+    parser.add_argument("--windowctl", required=True)
+    parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--prefix", required=True, help="the Wine prefix of the test's own")
+    parser.add_argument("--service", required=True, help="service/server.py")
+    parser.add_argument("--root", required=True, help="the service root compiled into the program")
+    parser.add_argument("--port", type=int, required=True, help="the test's service port")
+    parser.add_argument("--bound", type=float, default=90, help="seconds for each wait")
+
+
+def fresh_work(name):
+    import tempfile
+    work = tempfile.mkdtemp(prefix="vellix-%s-" % name)
+    return work, lambda: shutil.rmtree(work, True)
