@@ -1,7 +1,13 @@
 // Starts one program and measures it: the time from CreateProcess to its first visible top-level
-// window of the given class, then its memory once start-up has settled. Closes it with WM_CLOSE.
-//   startup_bench CLASS SETTLE_MS PROGRAM.exe
-// One line: startup seconds=S working_set_kb=N private_kb=N peak_working_set_kb=N private_from=FIELD exit=N
+// window of the given class, then its memory once start-up has settled. Closes it with WM_CLOSE
+// (answering Yes when it asks first).
+//   startup_bench CLASS SETTLE_MS PROGRAM.exe [READY_CONTROL_ID]
+// With READY_CONTROL_ID the program is also timed to "usable": a visible, enabled control of that id
+// in one of its windows, and then its main window answering a sent message (the reply comes only
+// once its thread is back in its message loop, so whatever filled that control's window is done);
+// its memory is read at that point too.
+// One line: startup seconds=S [usable_seconds=S usable_private_kb=N] working_set_kb=N private_kb=N
+//   peak_working_set_kb=N private_from=FIELD exit=N
 #define PSAPI_VERSION 2
 #include <windows.h>
 #include <psapi.h>
@@ -32,6 +38,77 @@ BOOL CALLBACK Match(HWND window, LPARAM param) {
     return TRUE;
 }
 
+struct Ready {
+    DWORD pid;
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchReadyChild(HWND child, LPARAM param) {
+    Ready* ready = reinterpret_cast<Ready*>(param);
+    if (GetDlgCtrlID(child) == ready->id && IsWindowVisible(child) && IsWindowEnabled(child)) {
+        ready->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK MatchReady(HWND window, LPARAM param) {
+    Ready* ready = reinterpret_cast<Ready*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == ready->pid)
+        EnumChildWindows(window, MatchReadyChild, param);
+    return ready->found ? FALSE : TRUE;
+}
+
+// Wine leaves PrivateUsage at 0 and reports the Linux process's resident anonymous memory as
+// PagefileUsage, which Windows keeps equal to PrivateUsage.
+bool ReadMemory(HANDLE process, PROCESS_MEMORY_COUNTERS_EX& memory, SIZE_T& privateBytes, bool& wine) {
+    memory = {};
+    memory.cb = sizeof memory;
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
+        std::fprintf(stderr, "startup_bench: GetProcessMemoryInfo failed, error %lu\n", GetLastError());
+        return false;
+    }
+    wine = memory.PrivateUsage == 0;
+    privateBytes = wine ? memory.PagefileUsage : memory.PrivateUsage;
+    return true;
+}
+
+BOOL CALLBACK MatchQuestion(HWND window, LPARAM param) {
+    Find* find = reinterpret_cast<Find*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t cls[64];
+    if (pid == find->pid && IsWindowVisible(window) && GetClassNameW(window, cls, 64) &&
+        std::wcscmp(cls, L"#32770") == 0 && GetDlgItem(window, IDYES)) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Closing with unfinished tasks asks first; the answer is Yes, as a user who means to quit gives.
+DWORD CloseAndWait(const PROCESS_INFORMATION& pi, HWND main) {
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    ULONGLONG deadline = GetTickCount64() + 30000;
+    while (WaitForSingleObject(pi.hProcess, 50) != WAIT_OBJECT_0) {
+        if (GetTickCount64() > deadline) {
+            TerminateProcess(pi.hProcess, 1);
+            return 0xFFFFFFFF;
+        }
+        Find question = {pi.dwProcessId, nullptr, nullptr};
+        EnumWindows(MatchQuestion, reinterpret_cast<LPARAM>(&question));
+        if (question.found)
+            PostMessageW(question.found, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(question.found, IDYES)));
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+}
+
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -41,8 +118,8 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: startup_bench CLASS SETTLE_MS PROGRAM.exe\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: startup_bench CLASS SETTLE_MS PROGRAM.exe [READY_CONTROL_ID]\n");
         return 2;
     }
     const wchar_t* cls = argv[1];
@@ -50,6 +127,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring program = argv[3];
     std::wstring folder = program.substr(0, program.find_last_of(L"\\/"));
     std::wstring command = L"\"" + program + L"\"";
+    int readyId = argc == 5 ? static_cast<int>(std::wcstol(argv[4], nullptr, 10)) : 0;
 
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -77,33 +155,50 @@ int wmain(int argc, wchar_t** argv) {
     }
     QueryPerformanceCounter(&visible);
 
+    PROCESS_MEMORY_COUNTERS_EX memory;
+    SIZE_T privateBytes = 0;
+    bool wine = false;
+    char usable[96] = "";
+    if (readyId) {
+        Ready ready = {pi.dwProcessId, readyId, nullptr};
+        while (!ready.found) {
+            EnumWindows(MatchReady, reinterpret_cast<LPARAM>(&ready));
+            if (ready.found)
+                break;
+            if (WaitForSingleObject(pi.hProcess, 1) == WAIT_OBJECT_0 || GetTickCount64() > deadline) {
+                std::fprintf(stderr, "startup_bench: no enabled control %d appeared\n", readyId);
+                TerminateProcess(pi.hProcess, 1);
+                return 1;
+            }
+        }
+        DWORD_PTR reply = 0;
+        if (!SendMessageTimeoutW(find.found, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &reply)) {
+            std::fprintf(stderr, "startup_bench: the main window did not answer, error %lu\n", GetLastError());
+            TerminateProcess(pi.hProcess, 1);
+            return 1;
+        }
+        LARGE_INTEGER answered;
+        QueryPerformanceCounter(&answered);
+        if (!ReadMemory(pi.hProcess, memory, privateBytes, wine)) {
+            TerminateProcess(pi.hProcess, 1);
+            return 1;
+        }
+        std::snprintf(usable, sizeof usable, "usable_seconds=%.4f usable_private_kb=%zu ", Seconds(start, answered),
+                      privateBytes / 1024);
+    }
+
     // Memory once the start-up's own work (the first requests, the first paint) is over.
     WaitForInputIdle(pi.hProcess, settle);
     Sleep(settle);
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    memory.cb = sizeof memory;
-    if (!GetProcessMemoryInfo(pi.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
-        std::fprintf(stderr, "startup_bench: GetProcessMemoryInfo failed, error %lu\n", GetLastError());
+    if (!ReadMemory(pi.hProcess, memory, privateBytes, wine)) {
         TerminateProcess(pi.hProcess, 1);
         return 1;
     }
 
-    // Wine leaves PrivateUsage at 0 and reports the Linux process's resident anonymous memory as
-    // PagefileUsage, which Windows keeps equal to PrivateUsage.
-    bool wine = memory.PrivateUsage == 0;
-    SIZE_T privateBytes = wine ? memory.PagefileUsage : memory.PrivateUsage;
-
-    PostMessageW(find.found, WM_CLOSE, 0, 0);
-    DWORD code = 0;
-    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(pi.hProcess, &code);
-    } else {
-        TerminateProcess(pi.hProcess, 1);
-        code = 0xFFFFFFFF;
-    }
-    std::printf("startup seconds=%.4f working_set_kb=%zu private_kb=%zu peak_working_set_kb=%zu private_from=%s "
+    DWORD code = CloseAndWait(pi, find.found);
+    std::printf("startup seconds=%.4f %sworking_set_kb=%zu private_kb=%zu peak_working_set_kb=%zu private_from=%s "
                 "exit=%ld\n",
-                Seconds(start, visible), memory.WorkingSetSize / 1024, privateBytes / 1024,
+                Seconds(start, visible), usable, memory.WorkingSetSize / 1024, privateBytes / 1024,
                 memory.PeakWorkingSetSize / 1024, wine ? "PagefileUsage" : "PrivateUsage", static_cast<long>(code));
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
