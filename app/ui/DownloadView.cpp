@@ -16,6 +16,7 @@
 #include <common/StringUtil.h>
 
 #include <cwchar>
+#include <set>
 
 namespace {
 
@@ -92,8 +93,7 @@ LRESULT CDownloadView::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     if (CDownloaderImpl* downloader = Downloader()) {
         // Reports go to whatever id the centre gave this view.
         downloader->viewObserver = id;
-        for (const TaskRecord& task : downloader->Tasks())
-            AddRow(task);
+        AddRows(std::vector<TaskRecord>(downloader->Tasks().begin(), downloader->Tasks().end()));
     }
     UpdateButtons();
     return TRUE;
@@ -108,10 +108,7 @@ LRESULT CDownloadView::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled) {
 }
 
 // The name is data: escaped for the markup and kept away from the placeholder filling.
-void CDownloadView::AddRow(const TaskRecord& task) {
-    htmlayout::dom::element body = htmlayout::dom::element::root_element(engine).find_first("body");
-    if (!body)
-        return;
+std::string CDownloadView::RowHtml(const TaskRecord& task) const {
     const std::string n = std::to_string(task.rowid);
     const std::string del = "<a href=\"#\" command=\"delete\" task-id=\"" + n + "\">%Delete%</a>";
     std::string row = "<div class=\"taskItem\" status=\"" + std::string(StatusName(task.status)) + "\" task-id=\"" + n +
@@ -129,10 +126,27 @@ void CDownloadView::AddRow(const TaskRecord& task) {
                       "<a class=\"taskName\" title=\"%ExploreTip%\" href=\"#\" task-id=\"" + n + "\">" +
                       TemplateLiteral(HtmlEscape(ToNarrow(task.name, CP_UTF8))) + "</a></div>";
     FillTemplate(row, texts_);
-    body.set_html(row, HL_APPEND_AFTER_LAST);
-    htmlayout::dom::element added = body.find_first("div.taskItem[task-id=%d]", task.rowid);
-    if (added)
-        rows_[task.rowid] = added;
+    return row;
+}
+
+// One append and one walk over the rows for the whole batch: a search for each new row goes over
+// every row already there, which made 2,000 stored tasks cost seconds at start-up.
+void CDownloadView::AddRows(const std::vector<TaskRecord>& tasks) {
+    htmlayout::dom::element body = htmlayout::dom::element::root_element(engine).find_first("body");
+    if (!body || tasks.empty())
+        return;
+    std::string html;
+    std::set<int> added;
+    for (const TaskRecord& task : tasks) {
+        html += RowHtml(task);
+        added.insert(task.rowid);
+    }
+    body.set_html(html, HL_APPEND_AFTER_LAST);
+    for (const htmlayout::dom::element& row : body.find_all("div.taskItem")) {
+        int rowid = ParseRowid(row.get_attribute("task-id"));
+        if (added.count(rowid))
+            rows_[rowid] = row;
+    }
 }
 
 htmlayout::dom::element CDownloadView::Row(int rowid) const {
@@ -247,8 +261,7 @@ bool CDownloadView::RunCommand(const wchar_t* command, int rowid) {
 }
 
 void CDownloadView::OnAddUiTasks(msg_add_ui_tasks* msg) {
-    for (const TaskRecord& task : msg->tasks)
-        AddRow(task);
+    AddRows(msg->tasks);
     UpdateButtons();
 }
 

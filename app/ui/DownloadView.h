@@ -50,7 +50,8 @@ public:
     DLGRESIZE_CONTROL(IDC_DV_MANAGE, WTL::DLSZ_MOVE_X | WTL::DLSZ_MOVE_Y)
     END_DLGRESIZE_MAP()
 
-    void AddRow(const TaskRecord& task);
+    std::string RowHtml(const TaskRecord& task) const;
+    void AddRows(const std::vector<TaskRecord>& tasks);
     void DeleteTasks(const std::vector<int>& rowids);
     void UpdateButtons();
 

@@ -192,6 +192,32 @@ TEST_F(DownloadViewTest, ReportsChangeTheRow) {
     EXPECT_EQ(Root().find_all("div.taskItem").size(), 3u);
 }
 
+// Rows come in batches (the stored tasks, a grab's tasks); each row still takes its own reports.
+TEST_F(DownloadViewTest, ABatchOfNewTasksGetsARowEachInOrder) {
+    Store("INSERT INTO Task2(rowid, url, Name, Path, Status) VALUES (1, 'http://a/1', 'One', 'C:\\x\\', 2),"
+          "(2, 'http://a/2', 'Two', 'C:\\x\\', 3);");
+    Open();
+    msg_add_ui_tasks* added = new msg_add_ui_tasks();
+    for (int rowid : {3, 4, 5}) {
+        TaskRecord task;
+        task.rowid = rowid;
+        task.name = L"New " + std::to_wstring(rowid);
+        added->tasks.push_back(task);
+    }
+    Post(added);
+    std::vector<std::wstring> order;
+    for (const htmlayout::dom::element& row : Root().find_all("div.taskItem"))
+        order.push_back(row.get_attribute("task-id"));
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"1", L"2", L"3", L"4", L"5"}));
+
+    Post(new msg_task_status(4, kTaskFinished, 0));
+    Post(new msg_task_status(2, kTaskQueued, 0));
+    const std::pair<int, const wchar_t*> want[] = {
+        {1, L"finish"}, {2, L"waiting"}, {3, L"waiting"}, {4, L"finish"}, {5, L"waiting"}};
+    for (const auto& w : want)
+        EXPECT_EQ(Status(w.first), w.second) << "task " << w.first;
+}
+
 TEST_F(DownloadViewTest, RowCommandsGoToTheMainWindow) {
     Store("INSERT INTO Task2(rowid, url, Name, Path, Status) VALUES (7, 'http://a/7', 'Seven', 'C:\\x\\', 2);");
     Open();
