@@ -96,10 +96,15 @@ def _image_refusal(state, req):
     return None
 
 
-def _image(state, kind, seed, size):
+def _image(state, kind, seed, size, page_bytes=0):
     t = _image_type(state, kind)
-    data = state.cached(("image", t["format"], seed, size), lambda: images.make(t["format"], seed, *size))
+    data = state.cached(("image", t["format"], seed, size, page_bytes),
+                        lambda: _padded(images.make(t["format"], seed, *size), page_bytes))
     return Reply(200, data, t["content_type"])
+
+
+def _padded(data, page_bytes):
+    return images.pad_jpeg(data, page_bytes) if page_bytes else data
 
 
 def _not_found():
@@ -142,6 +147,7 @@ def handle(state, req):
         refusal = _image_refusal(state, req)
         if refusal:
             return Reply(403, refusal.encode())
-        return _image(state, volume["pages"][n - 1], "%s/%s/%d" % (comic["id"], volume["id"], n), PAGE_SIZE)
+        return _image(state, volume["pages"][n - 1], "%s/%s/%d" % (comic["id"], volume["id"], n), PAGE_SIZE,
+                      volume.get("page_bytes", 0))
     return _not_found()
 

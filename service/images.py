@@ -171,6 +171,22 @@ def jpeg(grid):
             + _segment(0xDA, scan) + bytes(out) + b"\xff\xd9")
 
 
+def pad_jpeg(data, size):
+    """data grown to exactly size bytes by comment segments after the start marker: readers skip
+    them, so the picture is the same and a download is as large as a real page."""
+    rest = size - len(data)
+    if rest < 0 or 0 < rest < 4:
+        raise ValueError("a JPEG of %d bytes cannot be padded to %d" % (len(data), size))
+    segments = []
+    while rest:
+        n = min(rest, 4 + 65533)
+        if 0 < rest - n < 4:
+            n -= 4
+        segments.append(_segment(0xFE, b"\0" * (n - 4)))
+        rest -= n
+    return data[:2] + b"".join(segments) + data[2:]
+
+
 # WebP ------------------------------------------------------------------------------------------
 
 def webp(grid):

@@ -35,10 +35,12 @@ POST, parameters in the query or an urlencoded body; answers are JSON). Without 
                               The first matching rule wins. Answer {"id": N}
   clear_failures              removes every rule
   stats                       the forms that commit_stat.php accepted, oldest first
-  add_volume comic=ID title=T [pages=jpg,png,...]
+  add_volume comic=ID title=T [pages=jpg,png,...] [page_bytes=N]
                               the demo comic gains a volume at the end of its list: its comic
                               page lists it, and its volume page, page list and images answer
-                              (pages: image types of site.json, default jpg,png). Answer {"id"}
+                              (pages: image types of site.json, default jpg,png). page_bytes
+                              makes every page image N bytes long (JPEG pages only, N of at
+                              least 4 KB), as large as real pages. Answer {"id"}
   reset                       all of the above, the demo site's sessions and its added volumes
 """
 import argparse
@@ -260,10 +262,13 @@ def apply_rule(rule, reply):
     reply.headers = [(n, v) for n, v in reply.headers if n.lower() not in drop] + rule["set_headers"]
 
 
-def _add_volume(state, comic_id, title, pages):
+def _add_volume(state, comic_id, title, pages, page_bytes=""):
     kinds = [k for k in pages.split(",") if k]
     if not title or not kinds or any(k not in state.site["types"] for k in kinds):
         return json_reply({"error": "title and known page types are required"}, 400)
+    size = int(page_bytes) if page_bytes.isdigit() else -1 if page_bytes else 0
+    if size and (size < 4096 or size > 64 << 20 or any(state.site["types"][k]["format"] != "jpeg" for k in kinds)):
+        return json_reply({"error": "page_bytes needs JPEG pages and 4 KB to 64 MB"}, 400)
     with state.lock:
         # A new list rather than an append: a page being written keeps the list it started with.
         site = dict(state.site)
@@ -276,6 +281,8 @@ def _add_volume(state, comic_id, title, pages):
         while "vol-%d" % n in taken:
             n += 1
         volume = {"id": "vol-%d" % n, "title": title, "pages": kinds}
+        if size:
+            volume["page_bytes"] = size
         comic["volumes"] = comic["volumes"] + [volume]
         state.site = site
     return json_reply({"id": volume["id"]})
@@ -326,7 +333,8 @@ def control(state, req, url, rfile):
         with state.lock:
             return json_reply(list(state.stats))
     if command == "add_volume":
-        return _add_volume(state, one("comic", ""), one("title", ""), one("pages", "jpg,png"))
+        return _add_volume(state, one("comic", ""), one("title", ""), one("pages", "jpg,png"),
+                           one("page_bytes", ""))
     if command == "reset":
         site = state._load("site.json")
         with state.lock:

@@ -388,6 +388,37 @@ class Control(unittest.TestCase):
         self.assertEqual(fetch(comic)[2].decode().count("<li>"), before.count("<li>"))
         self.assertEqual(fetch(svc.site + "/comic/harbor/vol-4.html")[0], 404)
 
+    def test_added_volume_with_large_pages(self):
+        def segments(data):
+            """The JPEG's markers up to the scan, walked by their lengths."""
+            at, found = 2, []
+            while data[at] == 0xFF and data[at + 1] != 0xDA:
+                found.append(data[at + 1])
+                at += 2 + int.from_bytes(data[at + 2:at + 4], "big")
+            return found
+
+        added = control("add_volume", comic="kite", title="Large", pages=",".join(["jpg"] * 3), page_bytes="204800")
+        status, headers, _ = fetch(svc.site + "/comic/kite/%s.html" % added["id"])
+        token = [c.split(";")[0] for c in headers.get_all("Set-Cookie") if c.startswith("vx_session=")][0]
+        listed = json.loads(fetch(svc.site + "/api/kite/%s.json" % added["id"])[2])
+        self.assertEqual(len(listed["pages"]), 3)
+        bodies = set()
+        for page in listed["pages"]:
+            image = fetch(svc.site + page["src"], headers={"Referer": svc.site + "/comic/kite.html", "Cookie": token})
+            data = image[2]
+            self.assertEqual((image[0], len(data), data[:2], data[-2:]), (200, 204800, b"\xff\xd8", b"\xff\xd9"))
+            marks = segments(data)
+            self.assertEqual(marks[:4], [0xFE] * 4, "the padding comes first")
+            self.assertIn(0xC0, marks)
+            bodies.add(data)
+        self.assertEqual(len(bodies), 3, "each page is a picture of its own")
+        for params in ({"pages": "png", "page_bytes": "204800"}, {"pages": "jpg", "page_bytes": "100"},
+                       {"pages": "jpg", "page_bytes": "big"}):
+            with self.subTest(params=params):
+                query = urllib.parse.urlencode(dict(params, comic="kite", title="T"))
+                self.assertEqual(fetch(svc.service + "/__control/add_volume?" + query)[0], 400)
+        control("reset")
+
     def test_failure_modes(self):
         key = md5("127.0.0.1")
         script = svc.service + "/v2/get_script.php?key=" + key
