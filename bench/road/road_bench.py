@@ -3,19 +3,32 @@
 reference service of its own (tests/e2e/vxprogram.py). Figures only, printed next to their targets.
 
     road_bench.py startup --build DIR ... [--runs N]
+    road_bench.py road --build DIR ... --case VOLUMES,PAGES,BYTES,MS ... [--alone FILE]
 
 startup: 2,000 stored tasks with 200,000 image rows, written into Vellix.dat the way the program
 writes them while it is stopped; then startup_bench starts Vellix.exe RUNS times and times it to
 the first visible main window and to "usable" (see startup_bench: the download view's Start button
 shown, which the view does only after it has made the rows of the stored tasks, and then the main
 window answering), with the private bytes at that point.
+
+road: for each case the demo comic "kite" gains VOLUMES volumes named "Road N" of PAGES JPEG pages
+of BYTES bytes, every page image answered after MS ms (the service's delay rule on the site); a
+fresh program from the zip is walked through its windows by road_steps (address, Enter, the
+volumes ticked, Download) to the end of its tasks; then Vellix.dat and the files are checked and
+curl fetches the same images, five at a time, with the Referer and session cookie the site wants.
+FILE holds "CASE ARCH SECONDS" lines of the downloader without windows (run.sh) to compare with.
 """
 import argparse
+import json
 import os
 import re
+import shutil
 import sqlite3
 import statistics
+import subprocess
 import sys
+import time
+import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
@@ -54,7 +67,7 @@ class Arch:
             root=cache_value(self.build, "VELLIX_SERVICE_ROOT"),
             port=int(cache_value(self.build, "VELLIX_E2E_PORT")) + offset, bound=bound)
         self.tool = lambda name: os.path.join(bin_dir, name + ".exe")
-        for exe in (self.args.windowctl, self.tool("startup_bench")):
+        for exe in (self.args.windowctl, self.tool("startup_bench"), self.tool("road_steps")):
             if not os.path.isfile(exe):
                 raise SystemExit("build first: ninja -C %s %s" % (self.build, os.path.basename(exe)[:-4]))
 
@@ -151,9 +164,122 @@ def print_startup(rows):
           "the usable point and 1 s later)")
 
 
+COMIC = "kite"
+
+
+def case_name(case):
+    volumes, pages, size, ms = case
+    return "%d x %d KB at %d ms" % (volumes * pages, size // 1024, ms)
+
+
+def road(arch, case, service, work):
+    """One walk of the road; its figures and the checks' findings."""
+    volumes, pages, size, ms = case
+    service.control("reset")
+    for v in range(volumes):
+        service.control("add_volume", comic=COMIC, title="Road %d" % (v + 1), pages=",".join(["jpg"] * pages),
+                        page_bytes=str(size))
+    service.control("fail", path="/img/%s/*" % COMIC, server="site", delay_ms=str(ms))
+    rows = volumes + 1  # and the comic's own volume, left unticked
+    program = vxprogram.Program(arch.args, work, service)
+    try:
+        program.start()
+        done = program.run_tool(arch.tool("road_steps"), service.site + "/comic/%s.html" % COMIC, "Road",
+                                rows, arch.args.bound, timeout=arch.args.bound + 60)
+        line = next((l for l in done.stdout.splitlines() if l.startswith("road ")), "")
+        if done.returncode != 0 or not line:
+            raise SystemExit("road_steps failed (%s): %s %s %s" % (arch.name, done.stdout, done.stderr,
+                                                                    program.output()))
+        figures = fields(line)
+        figures["problems"] = check_road(program, service, volumes * pages, size)
+        if program.close() != 0:
+            figures["problems"].append("the program did not end cleanly")
+        return figures
+    finally:
+        program.shutdown()
+
+
+def check_road(program, service, images, size):
+    problems = []
+    states = dict(program.query("SELECT status, COUNT(*) FROM Image2 GROUP BY status"))
+    if states != {2: images}:
+        problems.append("image states %s, not %d done" % (states, images))
+    files = [os.path.join(d, f) for d, _, fs in os.walk(program.downloads) for f in fs]
+    whole = [f for f in files if os.path.getsize(f) == size and f.endswith(".jpg")]
+    if len(whole) != images or len(files) != images:
+        problems.append("%d files, %d of them whole pages, for %d images" % (len(files), len(whole), images))
+    asked = [r for r in service.log("/img/%s/*" % COMIC) if r["status"] is not None]
+    if len(asked) != images:
+        problems.append("%d image requests for %d images" % (len(asked), images))
+    return problems
+
+
+def curl_road(service, work, case):
+    """curl for the same pages, five at a time, as the site allows them: Referer and session cookie."""
+    volumes, pages, _, _ = case
+    with urllib.request.urlopen(service.site + "/comic/%s.html" % COMIC, timeout=10) as r:
+        cookie = [c.split(";")[0] for c in r.headers.get_all("Set-Cookie") if c.startswith("vx_session=")][0]
+    urls = []
+    for v in range(volumes):
+        volume = "vol-%d" % (v + 2)  # the comic's own volume is vol-1
+        with urllib.request.urlopen(service.site + "/api/%s/%s.json" % (COMIC, volume), timeout=10) as r:
+            urls += [service.site + p["src"] for p in json.load(r)["pages"]]
+    out = os.path.join(work, "curl")
+    os.makedirs(out, exist_ok=True)
+    config = os.path.join(work, "curl.cfg")
+    with open(config, "w") as f:
+        for i, url in enumerate(urls):
+            f.write('url = "%s"\noutput = "%s/%d.jpg"\n' % (url, out, i))
+    t0 = time.monotonic()
+    subprocess.run(["curl", "-s", "--no-progress-meter", "--fail", "--parallel", "--parallel-max", "5", "-H",
+                    "Referer: %s/comic/%s.html" % (service.site, COMIC), "-b", cookie, "-K", config], check=True)
+    seconds = time.monotonic() - t0
+    got = len([f for f in os.listdir(out) if os.path.getsize(os.path.join(out, f)) == case[2]])
+    shutil.rmtree(out)
+    if got != len(urls):
+        raise SystemExit("curl fetched %d of %d pages" % (got, len(urls)))
+    return seconds
+
+
+def read_alone(path):
+    alone = {}
+    if path and os.path.exists(path):
+        for line in open(path):
+            name, arch, seconds = line.rsplit(None, 2)
+            alone[name, arch] = float(seconds)
+    return alone
+
+
+def print_road(case, results, curl_seconds, alone):
+    volumes, pages, size, ms = case
+    images = volumes * pages
+    ideal = images * ms / 1000 / 5
+    name = case_name(case)
+    print("the road through the windows, %d images (%d volumes) of %d KB at %d ms, five slots" % (
+        images, volumes, size // 1024, ms))
+    print("%-40s %8s %8s %8s %10s   %s" % ("", "seconds", "x ideal", "x curl", "x alone", "target"))
+    print("%-40s %8.3f %8.2f" % ("ideal (%d x %d ms / 5)" % (images, ms), ideal, 1))
+    print("%-40s %8.3f %8.2f %8.2f" % ("curl, 5 parallel, same site", curl_seconds, curl_seconds / ideal, 1))
+    for arch, r in results:
+        a = alone.get((name, arch))
+        for label, seconds in (("Download click to done", float(r["seconds"])),
+                               ("tasks queued to done", float(r["download_seconds"]))):
+            target = "within 1.1 x ideal" if ms >= 100 else "within 1.05 x alone"
+            print("%-40s %8.3f %8.2f %8.2f %10s   %s" % (
+                "%s %s" % (arch, label), seconds, seconds / ideal, seconds / curl_seconds,
+                "%.2f" % (seconds / a) if a else "-", target))
+        if a:
+            print("%-40s %8.3f %8.2f" % ("%s downloader alone (no windows)" % arch, a, a / ideal))
+        print("%-40s listed in %s s, %s volumes ticked" % ("%s comic view" % arch, r["listed_seconds"], r["ticked"]))
+        for p in r["problems"]:
+            print("%-40s PROBLEM: %s" % (arch, p))
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("what", choices=["startup"])
+    parser.add_argument("what", choices=["startup", "road"])
+    parser.add_argument("--case", action="append", default=[], help="VOLUMES,PAGES,BYTES,MS")
+    parser.add_argument("--alone", help="the downloader's figures without windows")
     parser.add_argument("--build", action="append", required=True)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--bound", type=float, default=120)
@@ -166,6 +292,20 @@ def main():
             for arch in arches:
                 rows.append((arch.name, startup(arch, args.runs, os.path.join(work, arch.name))))
             print_startup(rows)
+        for c in args.case:
+            case = tuple(int(x) for x in c.split(","))
+            results, curl_seconds = [], None
+            for arch in arches:
+                where = os.path.join(work, "%s-%s" % (arch.name, "-".join(c.split(","))))
+                os.makedirs(where)
+                service = vxprogram.Service(arch.args.service, where, arch.args.port)
+                try:
+                    results.append((arch.name, road(arch, case, service, where)))
+                    if curl_seconds is None:
+                        curl_seconds = curl_road(service, where, case)
+                finally:
+                    service.stop()
+            print_road(case, results, curl_seconds, read_alone(args.alone))
     finally:
         remove()
 
