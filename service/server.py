@@ -171,6 +171,9 @@ def _wire(text):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # The head and the body go out in two writes; with Nagle the body of a kept-alive connection
+    # waits for the client's delayed ACK, some 40 ms an answer.
+    disable_nagle_algorithm = True
     server_version = "VellixService/2"
     sys_version = ""
 
