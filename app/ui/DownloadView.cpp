@@ -283,15 +283,19 @@ void CDownloadView::OnTaskProgress(msg_task_progress* msg) {
     htmlayout::dom::element block = row ? row.find_first("div[downloading]") : row;
     if (!block)
         return;
+    // A report comes with every image: each change restyles the page, and the layout waits for
+    // the next paint, so that the reports between two paints cost one layout.
     block.find_first("span").set_text(std::to_wstring(msg->done) + L"/" + std::to_wstring(msg->total));
     if (msg->failed > 0) {
         block.find_first("span.error > span").set_text(Text(L"Errors", msg->failed));
-        block.set_attribute("error", L"");
-    } else {
+        if (!block.has_attribute("error"))
+            block.set_attribute("error", L"");
+    } else if (block.has_attribute("error")) {
         block.set_attribute("error", nullptr);
     }
-    row.set_attribute("status", L"downloading");
-    block.update(true);
+    const wchar_t* status = row.get_attribute("status");
+    if (!status || std::wcscmp(status, L"downloading") != 0)
+        row.set_attribute("status", L"downloading");
 }
 
 void CDownloadView::OnTaskStatus(msg_task_status* msg) {
