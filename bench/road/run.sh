@@ -3,7 +3,11 @@
 #  - start-up with 2,000 stored tasks (200,000 image rows): time to a usable window, private bytes;
 #  - the road at 100 ms: 200 images of 200 KB, five slots, next to the ideal (images x latency / 5,
 #    target within 1.1 times it) and to curl with five parallel transfers;
-#  - the road at 20 ms: bench/download's case (2,000 images of 50 KB), run here too.
+#  - the road at 20 ms: bench/download's case (2,000 images of 50 KB), through the windows within 5 %
+#    of the downloader without windows.
+# Each road runs first without windows (download_bench, as bench/download does) against the local
+# test server next to curl, then through the shipped program's windows (road_bench.py road: the
+# demo site's pages, the tasks made in the comic view) next to curl on the same site.
 # Usage: bench/road/run.sh [RUNS] (start-ups per architecture, default 5). VELLIX_ARCH picks one
 # build; otherwise both where the host runs 32-bit code.
 # shellcheck source=bench/lib.sh
@@ -19,8 +23,8 @@ fi
 builds=()
 for arch in "${arches[@]}"; do
   b=$root/build/win-$arch
-  for t in startup_bench download_bench windowctl; do
-    [ -f "$b/bin/$t.exe" ] || { echo "build first: ninja -C $b vellix-package windowctl startup_bench download_bench" >&2; exit 1; }
+  for t in startup_bench download_bench windowctl road_steps; do
+    [ -f "$b/bin/$t.exe" ] || { echo "build first: ninja -C $b vellix-package windowctl startup_bench download_bench road_steps" >&2; exit 1; }
   done
   builds+=(--build "$b")
 done
@@ -35,7 +39,7 @@ python3 "$root/bench/road/road_bench.py" startup "${builds[@]}" --runs "$runs"
 road() {
   local name=$1 count=$2 bytes=$3 latency_ms=$4 arch prefix ours
   prefix="http://127.0.0.1:$port/bytes/$bytes?ms=$latency_ms"
-  echo "== the road at $latency_ms ms: $count images of $((bytes / 1024)) KB, five slots"
+  echo "== the road at $latency_ms ms: $count images of $((bytes / 1024)) KB, five slots, no windows (local test server)"
   : > "$work/$name.ours"
   for arch in "${arches[@]}"; do
     b=$root/build/win-$arch
@@ -46,6 +50,7 @@ road() {
     ours=$(sed -n 's/^vellix .* seconds=\([0-9.]*\).*/\1/p' "$work/out.txt")
     [ -n "$ours" ] || { cat "$work/out.txt"; exit 1; }
     echo "$arch $ours" >> "$work/$name.ours"
+    echo "$count x $((bytes / 1024)) KB at $latency_ms ms $arch $ours" >> "$work/alone.txt"
   done
   rm -rf "$work/curl"
   mkdir -p "$work/curl"
@@ -69,3 +74,7 @@ road() {
 }
 road r100 200 204800 100 "within 1.1 x ideal"
 road r20 2000 51200 20 "the figure the windows are held to (within 5 %)"
+
+echo "== the road through the windows (demo site)"
+python3 "$root/bench/road/road_bench.py" road "${builds[@]}" --case 1,200,204800,100 --case 20,100,51200,20 \
+    --alone "$work/alone.txt"
