@@ -79,6 +79,14 @@ copy_template() {
   mv "$tmp" "$prefix"
 }
 
+# A display is alive while the X server named in its lock file runs: a server that was killed
+# leaves its socket behind, and a test on it could not open a single window.
+display_alive() {
+  local pid
+  pid=$(tr -dc 0-9 <"/tmp/.X$1-lock" 2>/dev/null) || return 1
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$1" ]
+}
+
 free_display() {
   local n
   for n in $(seq 90 399); do
@@ -111,7 +119,7 @@ fi
 if [ -z "${DISPLAY:-}" ]; then
   # ctest run by hand: share one Xvfb per prefix between test processes.
   d=$(cat "$prefix.display" 2>/dev/null)
-  if [ -z "$d" ] || [ ! -e "/tmp/.X11-unix/X${d#:}" ]; then
+  if [ -z "$d" ] || ! display_alive "${d#:}"; then
     start_display || echo "wine-run: no Xvfb display" >&2
     d=$(cat "$prefix.display" 2>/dev/null)
   fi
