@@ -179,11 +179,19 @@ AppDatabase::~AppDatabase() {
     Close();
 }
 
+namespace {
+const int kBusyWaitMs = 5000;
+}  // namespace
+
 bool AppDatabase::Open() {
     if (db_)
         return true;
     std::string path = ToNarrow(GetAppPath(L"Vellix.dat"), CP_UTF8);
     int rc = sqlite3_open(path.c_str(), &db_);
+    // Another reader of the file (a backup, a database browser) holds it for moments; without a
+    // wait, a write in such a moment fails at once and an image's or a task's state is lost.
+    if (rc == SQLITE_OK)
+        sqlite3_busy_timeout(db_, kBusyWaitMs);
     // sqlite3_open reads nothing yet: a file that is no database shows only at the first read.
     if (rc == SQLITE_OK)
         rc = Exec(db_, "SELECT count(*) FROM sqlite_master;");

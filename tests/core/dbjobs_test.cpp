@@ -9,6 +9,10 @@
 #include <wtl/Seams.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -128,6 +132,26 @@ TEST_F(DbJobsTest, ImageStatusChangesOnlyTheImagesOfItsTask) {
     Drain();
     EXPECT_EQ(Rows(kImages), R"([[1, "http://i/ad.gif", 0, ""], [1, "http://i/1-2.jpg", 0, ""], )"
                              R"([2, "http://i/ad.gif", 3, ""], [2, "http://i/2-2.jpg", 3, null]])");
+}
+
+// Another connection reading the file when a status is written: the write waits for it instead
+// of failing, so the state is not lost.
+TEST_F(DbJobsTest, AStatusWrittenWhileAnotherReaderHoldsTheFileIsKept) {
+    ASSERT_TRUE(ExecSql(File(), kTasks));
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(ToNarrow(File(), CP_UTF8).c_str(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM Image2;", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread release([reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr);
+    });
+    auto* done = new SetImageStatus(4);
+    done->Add(7, L".jpg", 2);
+    db.Post(done);
+    Drain();
+    release.join();
+    sqlite3_close(reader);
+    EXPECT_EQ(Rows("SELECT status, ext FROM Image2 WHERE rowid=7"), R"([[2, ".jpg"]])");
 }
 
 // A task holding one address twice: the two images load as two rows, and a status set on one
