@@ -367,8 +367,9 @@ TEST(CheckUpdateDlgTest, EveryFailureGetsItsRowAndTheCheckGoesOn) {
     std::vector<std::pair<std::string, std::string>> items;
     for (const Case& c : cases) {
         items.push_back({c.name, c.url});
-        if (!c.failure.empty())
+        if (!c.failure.empty()) {
             ASSERT_EQ(Service().Control("fail", c.failure).find("error"), std::string::npos) << c.name;
+        }
     }
     LoadTree(*run, Favourites(items).c_str());
     CCheckUpdateDlg dialog;
