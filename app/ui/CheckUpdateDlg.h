@@ -38,7 +38,7 @@ public:
     };
 
     // One per request; deletes itself after its one call.
-    class RequestClient : public Orvane::OvRequest::Client {
+    class RequestClient final : public Orvane::OvRequest::Client {
     public:
         RequestClient(std::shared_ptr<Shared> shared, std::function<void(const Orvane::OvResponse&)> handler)
             : shared_(std::move(shared)), handler_(std::move(handler)) {}
