@@ -455,6 +455,46 @@ TEST_F(MangaViewTest, DoubleClickOpensOnlyWebAddressesOfVolumes) {
     }
 }
 
+// More than ten volumes offer the FastCheck tip; ten do not.
+TEST_F(MangaViewTest, ElevenVolumesOfferTheFastCheckTip) {
+    struct Case {
+        int volumes;
+        bool tip;
+    };
+    const Case cases[] = {{10, false}, {11, true}};
+    for (const Case& c : cases) {
+        Service().Control("reset");
+        for (int added = 3; added < c.volumes; ++added)
+            Service().Control("add_volume", {{"comic", "harbor"}, {"title", "more " + std::to_string(added)}});
+        std::wstring text;
+        ModalDrive drive;
+        drive.inspect = [&](HWND tip) {
+            wchar_t buffer[512] = L"";
+            GetDlgItemTextW(tip, IDC_TIP_TEXT, buffer, 512);
+            text = buffer;
+        };
+        drive.wParam = IDCANCEL;
+        {
+            ModalDriver driver(drive);
+            view = Open(Load("harbor"));
+            ASSERT_TRUE(view);
+            if (c.tip) {
+                EXPECT_TRUE(wtltest::PumpUntil([&] { return drive.dialog && !IsWindow(drive.dialog); }, 15000));
+            } else {
+                wtltest::PumpUntil([] { return false; }, 600);  // time for a tip that should not come
+            }
+        }
+        EXPECT_EQ(ListView_GetItemCount(view->List()), c.volumes);
+        EXPECT_EQ(drive.dialog != nullptr, c.tip) << c.volumes;
+        if (c.tip) {
+            EXPECT_EQ(text, (*run)->Translator().Text(L"TipDlg", L"FastCheck"));
+        }
+        ::DestroyWindow(view->GetHwnd());
+        view = nullptr;
+        wtltest::Pump();
+    }
+}
+
 int CheckAllState(CMangaView* view) {
     return static_cast<int>(SendDlgItemMessageW(view->GetHwnd(), IDC_CHECK_ALL, BM_GETCHECK, 0, 0));
 }
