@@ -117,7 +117,8 @@ void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
     if (d->inspect)
         d->inspect(d->dialog);
     d->deadline = GetTickCount() + 10000;
-    PostMessageW(d->dialog, d->message, d->wParam, 0);
+    if (d->message)
+        PostMessageW(d->dialog, d->message, d->wParam, 0);
 }
 
 }  // namespace

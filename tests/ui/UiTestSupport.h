@@ -75,8 +75,9 @@ struct GuiCounts {
 };
 
 // Answers the modal dialog that the calling thread shows next: a timer finds the first visible
-// dialog of the thread (other than skip), runs inspect on it, then posts message to it. A dialog
-// still open 10 s after that is ended with kModalTimedOut, so a test fails instead of hanging.
+// dialog of the thread (other than skip), runs inspect on it, then posts message to it (nothing
+// when message is 0: inspect closes the dialog itself). A dialog still open 10 s after that is
+// ended with kModalTimedOut, so a test fails instead of hanging.
 struct ModalDrive {
     std::function<void(HWND)> inspect;
     UINT message = WM_COMMAND;
