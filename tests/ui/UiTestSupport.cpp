@@ -83,7 +83,7 @@ namespace {
 ModalDrive* g_drive = nullptr;
 
 struct Search {
-    HWND skip;
+    const ModalDrive* drive;
     HWND found;
 };
 
@@ -91,7 +91,8 @@ BOOL CALLBACK TakeDialog(HWND w, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
     wchar_t cls[16] = {};
     GetClassNameW(w, cls, 16);
-    if (w == search->skip || wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w))
+    const ModalDrive* d = search->drive;
+    if (w == d->skip || wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w) || (d->accept && !d->accept(w)))
         return TRUE;
     search->found = w;
     return FALSE;
@@ -107,7 +108,7 @@ void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
             EndDialog(d->dialog, kModalTimedOut);
         return;
     }
-    Search search = {d->skip, nullptr};
+    Search search = {d, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), TakeDialog, reinterpret_cast<LPARAM>(&search));
     if (!search.found)
         return;

@@ -83,6 +83,7 @@ struct ModalDrive {
     UINT message = WM_COMMAND;
     WPARAM wParam = IDOK;
     HWND skip = nullptr;
+    std::function<bool(HWND)> accept;  // when set, only the dialogs it accepts are taken
     HWND dialog = nullptr;  // the dialog found
     DWORD deadline = 0;
 };
