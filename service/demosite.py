@@ -57,7 +57,9 @@ def _image_type(state, kind):
 
 def _comic_page(state, req, comic):
     cover = _image_type(state, comic["cover"])["ext"]
-    volumes = "\n".join('<li><a href="/comic/%s/%s.html">%s</a></li>' % (comic["id"], v["id"], html.escape(v["title"]))
+    volumes = "\n".join('<li><a href="%s">%s</a></li>'
+                        % (html.escape(v.get("href") or "/comic/%s/%s.html" % (comic["id"], v["id"])),
+                           html.escape(v["title"]))
                         for v in comic["volumes"])
     body = ('<h1 id="name">%s</h1>\n'
             '<p>Author: <span id="author">%s</span></p>\n'

@@ -35,12 +35,13 @@ POST, parameters in the query or an urlencoded body; answers are JSON). Without 
                               The first matching rule wins. Answer {"id": N}
   clear_failures              removes every rule
   stats                       the forms that commit_stat.php accepted, oldest first
-  add_volume comic=ID title=T [pages=jpg,png,...] [page_bytes=N]
+  add_volume comic=ID title=T [pages=jpg,png,...] [page_bytes=N] [href=H]
                               the demo comic gains a volume at the end of its list: its comic
                               page lists it, and its volume page, page list and images answer
                               (pages: image types of site.json, default jpg,png). page_bytes
                               makes every page image N bytes long (JPEG pages only, N of at
-                              least 4 KB), as large as real pages. Answer {"id"}
+                              least 4 KB), as large as real pages. href=H links the
+                              comic page's entry to H instead of the volume's page. Answer {"id"}
   reset                       all of the above, the demo site's sessions and its added volumes
 """
 import argparse
@@ -265,7 +266,7 @@ def apply_rule(rule, reply):
     reply.headers = [(n, v) for n, v in reply.headers if n.lower() not in drop] + rule["set_headers"]
 
 
-def _add_volume(state, comic_id, title, pages, page_bytes=""):
+def _add_volume(state, comic_id, title, pages, page_bytes="", href=""):
     kinds = [k for k in pages.split(",") if k]
     if not title or not kinds or any(k not in state.site["types"] for k in kinds):
         return json_reply({"error": "title and known page types are required"}, 400)
@@ -286,6 +287,8 @@ def _add_volume(state, comic_id, title, pages, page_bytes=""):
         volume = {"id": "vol-%d" % n, "title": title, "pages": kinds}
         if size:
             volume["page_bytes"] = size
+        if href:
+            volume["href"] = href
         comic["volumes"] = comic["volumes"] + [volume]
         state.site = site
     return json_reply({"id": volume["id"]})
@@ -337,7 +340,7 @@ def control(state, req, url, rfile):
             return json_reply(list(state.stats))
     if command == "add_volume":
         return _add_volume(state, one("comic", ""), one("title", ""), one("pages", "jpg,png"),
-                           one("page_bytes", ""))
+                           one("page_bytes", ""), one("href", ""))
     if command == "reset":
         site = state._load("site.json")
         with state.lock:

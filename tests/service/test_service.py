@@ -379,6 +379,10 @@ class Control(unittest.TestCase):
                       headers={"Referer": svc.site + "/comic/harbor/vol-4.html", "Cookie": token})
         self.assertEqual((image[0], image[2][:4]), (200, b"\x89PNG"))
         self.assertEqual(control("add_volume", comic="harbor", title="Volume 5"), {"id": "vol-5"})
+        self.assertEqual(control("add_volume", comic="harbor", title="Elsewhere", href="file:///C:/a&b.exe"),
+                         {"id": "vol-6"})
+        self.assertIn('<a href="file:///C:/a&amp;b.exe">Elsewhere</a>', fetch(comic)[2].decode())
+        self.assertEqual(fetch(svc.site + "/comic/harbor/vol-6.html")[0], 200, "its own page still answers")
         for params in ({"comic": "nothing", "title": "T"}, {"comic": "harbor", "title": ""},
                        {"comic": "harbor", "title": "T", "pages": "bmp"}):
             with self.subTest(params=params):

@@ -10,6 +10,7 @@
 #include <winternl.h>
 
 #include <cstdio>
+#include <cwchar>
 
 TestFrame::~TestFrame() {
     if (m_hWnd)
@@ -75,6 +76,67 @@ bool Screenshot(HWND window, const std::string& name, int margin) {
 
 std::string LanguageTag() {
     return Brimholt::BuiltInCodeForOemCp(GetOEMCP()) == "zh-cn" ? "zh" : "en";
+}
+
+namespace {
+
+ModalDrive* g_drive = nullptr;
+
+struct Search {
+    const ModalDrive* drive;
+    HWND found;
+};
+
+BOOL CALLBACK TakeDialog(HWND w, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    const ModalDrive* d = search->drive;
+    if (w == d->skip || wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w) || (d->accept && !d->accept(w)))
+        return TRUE;
+    search->found = w;
+    return FALSE;
+}
+
+// A static stdcall function: on i686 a lambda does not convert to a timer callback.
+void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
+    ModalDrive* d = g_drive;
+    if (!d)
+        return;
+    if (d->dialog) {
+        if (GetTickCount() > d->deadline && IsWindow(d->dialog))
+            EndDialog(d->dialog, kModalTimedOut);
+        return;
+    }
+    Search search = {d, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), TakeDialog, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        return;
+    d->dialog = search.found;
+    d->deadline = GetTickCount() + 10000;  // ticks handled while the inspection pumps
+    RedrawWindow(d->dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    if (d->inspect)
+        d->inspect(d->dialog);
+    d->deadline = GetTickCount() + 10000;
+    if (d->message)
+        PostMessageW(d->dialog, d->message, d->wParam, 0);
+}
+
+}  // namespace
+
+ModalDriver::ModalDriver(ModalDrive& drive) : timer_(0) {
+    g_drive = &drive;
+    timer_ = SetTimer(nullptr, 0, 30, DriveTick);
+}
+
+ModalDriver::~ModalDriver() {
+    KillTimer(nullptr, timer_);
+    g_drive = nullptr;
+}
+
+int RunDriven(ModalDrive& drive, const std::function<int()>& run) {
+    ModalDriver driver(drive);
+    return run();
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <VxTabView.h>
 #include <wtl/WindowImpl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,3 +73,33 @@ struct GuiCounts {
     // The counting works here: five brushes and five menus show, and go again.
     static bool SeesNewObjects();
 };
+
+// Answers the modal dialog that the calling thread shows next: a timer finds the first visible
+// dialog of the thread (other than skip), runs inspect on it, then posts message to it (nothing
+// when message is 0: inspect closes the dialog itself). A dialog still open 10 s after that is
+// ended with kModalTimedOut, so a test fails instead of hanging.
+struct ModalDrive {
+    std::function<void(HWND)> inspect;
+    UINT message = WM_COMMAND;
+    WPARAM wParam = IDOK;
+    HWND skip = nullptr;
+    std::function<bool(HWND)> accept;  // when set, only the dialogs it accepts are taken
+    HWND dialog = nullptr;  // the dialog found
+    DWORD deadline = 0;
+};
+const int kModalTimedOut = -7;
+
+// Drives the next dialog while the object lives; one at a time per process.
+class ModalDriver {
+public:
+    explicit ModalDriver(ModalDrive& drive);
+    ~ModalDriver();
+    ModalDriver(const ModalDriver&) = delete;
+    ModalDriver& operator=(const ModalDriver&) = delete;
+
+private:
+    UINT_PTR timer_;
+};
+
+// Runs a modal call with the drive; the call's result.
+int RunDriven(ModalDrive& drive, const std::function<int()>& run);

@@ -41,60 +41,6 @@ Brimholt::LanguageTranslator& Texts() {
     return g_env->ctx->Translator();
 }
 
-const int kTimedOut = -7;
-
-// What happens once the dialog shows, and the message that then closes it.
-struct Drive {
-    std::function<void(HWND)> inspect;
-    UINT message = WM_COMMAND;
-    WPARAM wParam = IDOK;
-    HWND dialog = nullptr;
-    DWORD deadline = 0;
-};
-Drive* g_drive = nullptr;
-
-BOOL CALLBACK TakeDialog(HWND w, LPARAM out) {
-    wchar_t cls[16] = {};
-    GetClassNameW(w, cls, 16);
-    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w))
-        return TRUE;
-    *reinterpret_cast<HWND*>(out) = w;
-    return FALSE;
-}
-
-void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
-    Drive* d = g_drive;
-    if (!d)
-        return;
-    if (d->dialog) {
-        // The posted message did not close it: end it so that the test fails instead of hanging.
-        if (GetTickCount() > d->deadline && IsWindow(d->dialog))
-            EndDialog(d->dialog, kTimedOut);
-        return;
-    }
-    HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), TakeDialog, reinterpret_cast<LPARAM>(&dialog));
-    if (!dialog)
-        return;
-    d->dialog = dialog;
-    d->deadline = GetTickCount() + 10000;  // ticks handled while the inspection pumps
-    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    if (d->inspect)
-        d->inspect(dialog);
-    d->deadline = GetTickCount() + 10000;
-    PostMessageW(dialog, d->message, d->wParam, 0);
-}
-
-// Runs a modal call with the drive; the call's result.
-int Driven(Drive& d, const std::function<int()>& run) {
-    g_drive = &d;
-    UINT_PTR timer = SetTimer(nullptr, 0, 30, DriveTick);
-    int result = run();
-    KillTimer(nullptr, timer);
-    g_drive = nullptr;
-    return result;
-}
-
 std::wstring ItemText(HWND dialog, int id) {
     HWND item = GetDlgItem(dialog, id);
     int length = item ? GetWindowTextLengthW(item) : 0;
@@ -158,7 +104,7 @@ TEST_F(DialogsTest, AboutTextsAndCredits) {
     std::wstring caption, name, maker, libraries, website, credits, ok;
     int lines = 0, firstShown = -1;
     bool lastLineShown = false;
-    Drive d;
+    ModalDrive d;
     d.inspect = [&](HWND dlg) {
         // Every credit shows without scrolling, each on a line of its own.
         HWND edit = GetDlgItem(dlg, IDC_ABOUT_CREDITS);
@@ -178,7 +124,7 @@ TEST_F(DialogsTest, AboutTextsAndCredits) {
         credits = ItemText(dlg, IDC_ABOUT_CREDITS);
         ok = ItemText(dlg, IDOK);
     };
-    EXPECT_EQ(Driven(d, [&] { return Dialogs().about(host.hwnd()); }), 1);
+    EXPECT_EQ(RunDriven(d, [&] { return Dialogs().about(host.hwnd()); }), 1);
     ASSERT_NE(d.dialog, nullptr);
     EXPECT_EQ(caption, Texts().Text(L"AboutDlg", L"Caption"));
     EXPECT_EQ(name, Texts().Text(L"Global", L"Name") + L" 2.5.0.35");
@@ -210,9 +156,9 @@ TEST_F(DialogsTest, AboutTextsAndCredits) {
 }
 
 TEST_F(DialogsTest, AboutLinkOpensTheServiceRoot) {
-    Drive d;
+    ModalDrive d;
     d.inspect = [](HWND dlg) { ClickLink(dlg, IDC_ABOUT_LINK); };
-    EXPECT_EQ(Driven(d, [&] { return Dialogs().about(host.hwnd()); }), 1);
+    EXPECT_EQ(RunDriven(d, [&] { return Dialogs().about(host.hwnd()); }), 1);
     ASSERT_EQ(seams.opened.size(), 1u);
     EXPECT_EQ(seams.opened[0], ToWide(MakeApiUrl(nullptr), CP_UTF8));
     EXPECT_EQ(seams.opened[0], ToWide(ServiceRoot(), CP_UTF8));
@@ -222,18 +168,18 @@ TEST_F(DialogsTest, AboutEndsWithOneHoweverClosed) {
     const Close closes[] = {
         {"OK", WM_COMMAND, IDOK, 1}, {"Esc", WM_COMMAND, IDCANCEL, 1}, {"close box", WM_CLOSE, 0, 1}};
     for (const Close& c : closes) {
-        Drive d;
+        ModalDrive d;
         d.message = c.message;
         d.wParam = c.wParam;
-        EXPECT_EQ(Driven(d, [&] { return Dialogs().about(host.hwnd()); }), c.result) << c.name;
+        EXPECT_EQ(RunDriven(d, [&] { return Dialogs().about(host.hwnd()); }), c.result) << c.name;
         EXPECT_NE(d.dialog, nullptr) << c.name;
     }
 }
 
 TEST_F(DialogsTest, AboutScreenshot) {
-    Drive d;
+    ModalDrive d;
     d.inspect = [](HWND dlg) { Shoot(dlg, "about"); };
-    EXPECT_EQ(Driven(d, [&] { return Dialogs().about(host.hwnd()); }), 1);
+    EXPECT_EQ(RunDriven(d, [&] { return Dialogs().about(host.hwnd()); }), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -243,7 +189,7 @@ const wchar_t kExample[] = L"http://comics.example.net/title/4711";
 
 TEST_F(DialogsTest, ExampleTexts) {
     std::wstring caption, prompt, tryIt, close, link;
-    Drive d;
+    ModalDrive d;
     d.inspect = [&](HWND dlg) {
         caption = WindowTitle(dlg);
         prompt = ItemText(dlg, IDC_EXAMPLE_TEXT);
@@ -251,7 +197,7 @@ TEST_F(DialogsTest, ExampleTexts) {
         close = ItemText(dlg, IDCLOSE);
         link = ItemText(dlg, IDC_EXAMPLE_LINK);
     };
-    EXPECT_EQ(Driven(d, [&] { return Dialogs().example(host.hwnd(), kExample); }), 1);
+    EXPECT_EQ(RunDriven(d, [&] { return Dialogs().example(host.hwnd(), kExample); }), 1);
     EXPECT_EQ(caption, Texts().Text(L"ExampleDlg", L"Caption"));
     EXPECT_EQ(prompt, Texts().Text(L"ExampleDlg", L"1330"));
     EXPECT_EQ(tryIt, Texts().Text(L"ExampleDlg", L"1"));
@@ -269,10 +215,10 @@ TEST_F(DialogsTest, ExampleResultCodes) {
                             {"Esc", WM_COMMAND, IDCANCEL, 2},
                             {"close box", WM_CLOSE, 0, 2}};
     for (const Close& c : closes) {
-        Drive d;
+        ModalDrive d;
         d.message = c.message;
         d.wParam = c.wParam;
-        EXPECT_EQ(Driven(d, [&] { return Dialogs().example(host.hwnd(), kExample); }), c.result) << c.name;
+        EXPECT_EQ(RunDriven(d, [&] { return Dialogs().example(host.hwnd(), kExample); }), c.result) << c.name;
         EXPECT_NE(d.dialog, nullptr) << c.name;
     }
     EXPECT_TRUE(seams.opened.empty()) << "no button opens the address itself";
@@ -290,13 +236,13 @@ TEST_F(DialogsTest, ExampleAddressIsUtf8) {
         for (bool direct : {false, true}) {
             seams.opened.clear();
             std::wstring label;
-            Drive d;
+            ModalDrive d;
             d.inspect = [&](HWND dlg) {
                 label = ItemText(dlg, IDC_EXAMPLE_LINK);
                 ClickLink(dlg, IDC_EXAMPLE_LINK);
             };
             d.wParam = IDCLOSE;
-            int result = Driven(d, [&] {
+            int result = RunDriven(d, [&] {
                 if (!direct)
                     return Dialogs().example(host.hwnd(), address);
                 CExampleDlg dlg(ToNarrow(address, CP_UTF8));
@@ -323,10 +269,10 @@ TEST_F(DialogsTest, ExampleLinkOpensOnlyWebAddresses) {
     for (const Case& c : cases) {
         seams.opened.clear();
         seams.beeps.clear();
-        Drive d;
+        ModalDrive d;
         d.inspect = [](HWND dlg) { ClickLink(dlg, IDC_EXAMPLE_LINK); };
         d.wParam = IDCLOSE;
-        EXPECT_EQ(Driven(d, [&] { return Dialogs().example(host.hwnd(), c.address); }), 2);
+        EXPECT_EQ(RunDriven(d, [&] { return Dialogs().example(host.hwnd(), c.address); }), 2);
         ASSERT_NE(d.dialog, nullptr);
         // The click was handled before the close was posted: the dialog's end proves it is over.
         if (c.opens) {
@@ -340,9 +286,9 @@ TEST_F(DialogsTest, ExampleLinkOpensOnlyWebAddresses) {
 }
 
 TEST_F(DialogsTest, ExampleScreenshot) {
-    Drive d;
+    ModalDrive d;
     d.inspect = [](HWND dlg) { Shoot(dlg, "example"); };
-    EXPECT_EQ(Driven(d, [&] { return Dialogs().example(host.hwnd(), kExample); }), 1);
+    EXPECT_EQ(RunDriven(d, [&] { return Dialogs().example(host.hwnd(), kExample); }), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -355,8 +301,8 @@ protected:
         for (const char* key : {"FastCheck", "KeepNew"})
             g_env->ctx->Database().SetConfig(key, "0");
     }
-    int Show(HWND owner, const wchar_t* key, Drive& d) {
-        return Driven(d, [&] { return VxTipDlg::ShowTip(owner, key); });
+    int Show(HWND owner, const wchar_t* key, ModalDrive& d) {
+        return RunDriven(d, [&] { return VxTipDlg::ShowTip(owner, key); });
     }
 };
 
@@ -364,7 +310,7 @@ TEST_F(TipTest, Texts) {
     for (const wchar_t* key : {L"FastCheck", L"KeepNew"}) {
         std::wstring caption, text, ok, box;
         UINT ticked = 0;
-        Drive d;
+        ModalDrive d;
         d.inspect = [&](HWND dlg) {
             caption = WindowTitle(dlg);
             text = ItemText(dlg, IDC_TIP_TEXT);
@@ -405,7 +351,7 @@ TEST_F(TipTest, ResultsAndWhatIsRemembered) {
     };
     for (const Case& c : cases) {
         g_env->ctx->Database().SetConfig("KeepNew", "0");
-        Drive d;
+        ModalDrive d;
         d.inspect = [&](HWND dlg) {
             if (c.clearBox)
                 SendMessageW(GetDlgItem(dlg, IDC_TIP_NO_MORE), BM_CLICK, 0, 0);
@@ -415,7 +361,7 @@ TEST_F(TipTest, ResultsAndWhatIsRemembered) {
         EXPECT_EQ(Show(host.hwnd(), L"KeepNew", d), c.result) << c.name;
         EXPECT_EQ(g_env->ctx->Database().GetConfig("KeepNew"), c.stored) << c.name;
         // The next request shows it again unless it was dismissed; a tip not shown returns at once.
-        Drive again;
+        ModalDrive again;
         again.message = WM_CLOSE;
         int next = Show(host.hwnd(), L"KeepNew", again);
         if (c.result == 1) {
@@ -431,7 +377,7 @@ TEST_F(TipTest, ResultsAndWhatIsRemembered) {
 TEST_F(TipTest, AnyNonZeroSettingSuppresses) {
     for (const char* value : {"1", "2", "-1"}) {
         g_env->ctx->Database().SetConfig("FastCheck", value);
-        Drive d;
+        ModalDrive d;
         d.message = WM_CLOSE;
         EXPECT_EQ(Show(host.hwnd(), L"FastCheck", d), 0) << value;
         EXPECT_EQ(d.dialog, nullptr) << value;
@@ -465,7 +411,7 @@ TEST_F(TipTest, OwnerIsTheAskerAndDisabledWindowsStaySo) {
         const bool askerOwnerEnabled = IsWindowEnabled(c.owner) != 0;
         HWND owner = nullptr;
         bool frameDuring = true, ownerDuring = true;
-        Drive d;
+        ModalDrive d;
         d.inspect = [&](HWND dlg) {
             owner = GetWindow(dlg, GW_OWNER);
             frameDuring = IsWindowEnabled(frame) != 0;
@@ -485,7 +431,7 @@ TEST_F(TipTest, OwnerIsTheAskerAndDisabledWindowsStaySo) {
 }
 
 TEST_F(TipTest, Screenshot) {
-    Drive d;
+    ModalDrive d;
     d.inspect = [](HWND dlg) { Shoot(dlg, "tip"); };
     d.message = WM_CLOSE;
     EXPECT_EQ(Show(host.hwnd(), L"FastCheck", d), 2);

@@ -158,60 +158,22 @@ void StoreVolumes(const std::vector<std::string>& urls) {
         g_env->ctx->Database().Post(new CUpdateVols(url, R"([{"t":2,"u":"v1"}])"));
 }
 
-// Acts on the next dialog box that a modal call opens on this thread, from a timer in that
-// dialog's own loop; a dialog still open after the bound is ended so the test fails instead of
-// hanging.
+// Acts on the next dialog box other than outer that a modal call opens on this thread.
 class Nested {
 public:
-    Nested(HWND outer, std::function<void(HWND)> act) : outer_(outer), act_(std::move(act)) {
-        current_ = this;
-        timer_ = SetTimer(nullptr, 0, 30, Tick);
-    }
-    ~Nested() {
-        KillTimer(nullptr, timer_);
-        current_ = nullptr;
-    }
-    HWND seen = nullptr;
+    Nested(HWND outer, std::function<void(HWND)> act) : driver_(Drive(outer, std::move(act))) {}
+    HWND& seen = drive_.dialog;
 
 private:
-    static BOOL CALLBACK Find(HWND w, LPARAM param) {
-        auto* self = reinterpret_cast<Nested*>(param);
-        wchar_t cls[16] = {};
-        GetClassNameW(w, cls, 16);
-        if (w == self->outer_ || wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w))
-            return TRUE;
-        self->found_ = w;
-        return FALSE;
+    ModalDrive& Drive(HWND outer, std::function<void(HWND)> act) {
+        drive_.skip = outer;
+        drive_.inspect = std::move(act);
+        drive_.message = 0;
+        return drive_;
     }
-    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-        Nested* self = current_;
-        if (!self || self->busy_)
-            return;
-        if (self->seen) {
-            if (GetTickCount() > self->deadline_ && IsWindow(self->seen))
-                EndDialog(self->seen, -2);
-            return;
-        }
-        self->found_ = nullptr;
-        EnumThreadWindows(GetCurrentThreadId(), Find, reinterpret_cast<LPARAM>(self));
-        if (!self->found_)
-            return;
-        self->seen = self->found_;
-        self->busy_ = true;
-        self->act_(self->seen);
-        self->busy_ = false;
-        self->deadline_ = GetTickCount() + 10000;
-    }
-
-    static Nested* current_;
-    HWND outer_;
-    std::function<void(HWND)> act_;
-    UINT_PTR timer_ = 0;
-    HWND found_ = nullptr;
-    bool busy_ = false;
-    DWORD deadline_ = 0;
+    ModalDrive drive_;
+    ModalDriver driver_;
 };
-Nested* Nested::current_ = nullptr;
 
 // The input dialog's answer: the text typed, then OK.
 std::function<void(HWND)> Type(const std::wstring& text, std::wstring* prompt = nullptr,

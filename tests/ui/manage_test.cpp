@@ -121,52 +121,6 @@ bool ClickCheckBox(HWND list, int row) {
     return false;
 }
 
-// A modal run driven from its own loop: once the dialog shows, drive() gets it; a dialog still
-// open after the bound is ended so that the test fails instead of hanging.
-const int kTimedOut = -7;
-struct Modal {
-    std::function<void(HWND)> drive;
-    HWND dialog = nullptr;
-    DWORD deadline = 0;
-};
-Modal* g_modal = nullptr;
-
-BOOL CALLBACK FindShownDialog(HWND window, LPARAM out) {
-    wchar_t cls[16] = {};
-    GetClassNameW(window, cls, 16);
-    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(window))
-        return TRUE;
-    *reinterpret_cast<HWND*>(out) = window;
-    return FALSE;
-}
-
-void CALLBACK ModalTick(HWND, UINT, UINT_PTR, DWORD) {
-    Modal* m = g_modal;
-    if (!m)
-        return;
-    if (m->dialog) {
-        if (GetTickCount() > m->deadline && IsWindow(m->dialog))
-            EndDialog(m->dialog, kTimedOut);
-        return;
-    }
-    HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindShownDialog, reinterpret_cast<LPARAM>(&dialog));
-    if (!dialog)
-        return;
-    m->dialog = dialog;
-    m->deadline = GetTickCount() + 10000;
-    m->drive(dialog);
-}
-
-int RunModal(Modal& m, const std::function<int()>& run) {
-    g_modal = &m;
-    UINT_PTR timer = SetTimer(nullptr, 0, 30, ModalTick);
-    int result = run();
-    KillTimer(nullptr, timer);
-    g_modal = nullptr;
-    return result;
-}
-
 // Pumps what is queued (paints included) so that the display shows the dialog, then shoots it.
 void Shoot(HWND dialog, const std::string& name) {
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -615,8 +569,9 @@ TEST_F(TaskDialogsTest, TheManageSeamRunsModalOverTheDownloadersTasks) {
     AddTask("Second", 2);
     const int third = AddTask("Third", 2);
     std::vector<std::wstring> names;
-    Modal m;
-    m.drive = [&](HWND dialog) {
+    ModalDrive m;
+    m.message = 0;
+    m.inspect = [&](HWND dialog) {
         HWND list = GetDlgItem(dialog, IDC_MANAGE_LIST);
         for (int i = 0; i < ListView_GetItemCount(list); ++i)
             names.push_back(Cell(list, i, 0));
@@ -625,7 +580,7 @@ TEST_F(TaskDialogsTest, TheManageSeamRunsModalOverTheDownloadersTasks) {
         PostMessageW(GetDlgItem(dialog, IDC_MANAGE_DELETE), BM_CLICK, 0, 0);
     };
     std::vector<int> deleted;
-    EXPECT_EQ(RunModal(m, [&] { return Dialogs().manage(host.hwnd(), deleted); }), 1);
+    EXPECT_EQ(RunDriven(m, [&] { return Dialogs().manage(host.hwnd(), deleted); }), 1);
     EXPECT_EQ(names, (std::vector<std::wstring>{L"First", L"Second", L"Third"}));
     EXPECT_EQ(deleted, (std::vector<int>{first, third}));
     EXPECT_TRUE(seams.boxes.empty());
@@ -714,12 +669,13 @@ TEST_F(RepairTest, RepairEndingOtherwiseChangesNothing) {
 // Modal, as the main frame runs it for "repair_task": every ticked row of the task goes back.
 TEST_F(RepairTest, TheRepairSeamRunsModal) {
     std::wstring caption;
-    Modal m;
-    m.drive = [&](HWND dialog) {
+    ModalDrive m;
+    m.message = 0;
+    m.inspect = [&](HWND dialog) {
         caption = WindowText(dialog);
         PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     };
-    EXPECT_EQ(RunModal(m, [&] { return Dialogs().repair(host.hwnd(), a); }), 1);
+    EXPECT_EQ(RunDriven(m, [&] { return Dialogs().repair(host.hwnd(), a); }), 1);
     EXPECT_EQ(caption, Texts().Text(L"RepairDlg", L"CaptionText", {{L"NAME", L"A"}}));
     Drain();
     EXPECT_EQ(Query(Db(), "SELECT target, status FROM Image2 WHERE parent=? ORDER BY rowid", {std::to_string(a)}),

@@ -1,6 +1,7 @@
 // The comic details view over the reference service's demo site: what the page and the list show,
-// the cover request and its cache, tabs closed while their cover loads, the grab message, hostile
-// introductions, and the screenshots.
+// the cover request and its cache, tabs closed while their cover loads, the grab message, the
+// volume list's ticks and order, the volumes' addresses, hostile introductions, and the
+// screenshots.
 #include "ServiceTestSupport.h"
 #include "UiTestSupport.h"
 #include "WtlTestSupport.h"
@@ -30,6 +31,7 @@
 #include <winsock2.h>
 
 #include <memory>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -405,6 +407,193 @@ TEST_F(MangaViewTest, VolumeParsingWaitsForTheScriptWithoutFreezingTheWindow) {
     grab.join();
     if (images)
         deleteValue(&images);
+}
+
+void DoubleClick(CMangaView* view, int item) {
+    NMITEMACTIVATE activate = {};
+    activate.hdr.hwndFrom = view->List();
+    activate.hdr.idFrom = IDC_MANGA_VOLUMES;
+    activate.hdr.code = NM_DBLCLK;
+    activate.iItem = item;
+    SendMessageW(view->GetHwnd(), WM_NOTIFY, IDC_MANGA_VOLUMES, reinterpret_cast<LPARAM>(&activate));
+}
+
+// Volume addresses are the site script's word: only http and https reach the shell, and a web
+// address with non-ASCII text reaches it whole (the comic's page is GBK, the script gives UTF-8).
+TEST_F(MangaViewTest, DoubleClickOpensOnlyWebAddressesOfVolumes) {
+    struct Case {
+        std::string href;
+        std::wstring opened;  // empty: refused
+    };
+    const std::string site = Service().SiteUrl("");
+    const Case cases[] = {
+        {"file:///C:/windows/notepad.exe", L""},
+        {"javascript:alert(1)", L""},
+        {"\\\\server\\share\\x.exe", L""},
+        {"//server/share/x.exe", L""},
+        {"http://", L""},
+        {site + "/comic/harbor/\xe5\x8d\xb7\xe4\xba\x8c.html", ToWide(site, CP_UTF8) + L"/comic/harbor/\u5377\u4e8c.html"},
+        {"HTTPS://example.test/\xe5\x8d\xb7", L"HTTPS://example.test/\u5377"},
+    };
+    for (const Case& c : cases) {
+        std::string added = Service().Control("add_volume", {{"comic", "harbor"}, {"title", "extra"}, {"href", c.href}});
+        ASSERT_NE(added.find("\"id\""), std::string::npos) << c.href << ": " << added;
+    }
+    view = Open(Load("harbor"));
+    ASSERT_TRUE(view);
+    const int first = 3;  // after the comic's own volumes
+    ASSERT_EQ(ListView_GetItemCount(view->List()), first + static_cast<int>(std::size(cases)));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        seams.opened.clear();
+        seams.beeps.clear();
+        DoubleClick(view, first + static_cast<int>(i));
+        std::vector<std::wstring> expected;
+        if (!cases[i].opened.empty())
+            expected.push_back(cases[i].opened);
+        EXPECT_EQ(seams.opened, expected) << i << ": " << cases[i].href;
+        EXPECT_EQ(seams.beeps.size(), expected.empty() ? 1u : 0u) << i << ": a refusal is heard";
+    }
+}
+
+// More than ten volumes offer the FastCheck tip; ten do not.
+TEST_F(MangaViewTest, ElevenVolumesOfferTheFastCheckTip) {
+    struct Case {
+        int volumes;
+        bool tip;
+    };
+    const Case cases[] = {{10, false}, {11, true}};
+    for (const Case& c : cases) {
+        Service().Control("reset");
+        for (int added = 3; added < c.volumes; ++added)
+            Service().Control("add_volume", {{"comic", "harbor"}, {"title", "more " + std::to_string(added)}});
+        std::wstring text;
+        ModalDrive drive;
+        drive.inspect = [&](HWND tip) {
+            wchar_t buffer[512] = L"";
+            GetDlgItemTextW(tip, IDC_TIP_TEXT, buffer, 512);
+            text = buffer;
+        };
+        drive.wParam = IDCANCEL;
+        {
+            ModalDriver driver(drive);
+            view = Open(Load("harbor"));
+            ASSERT_TRUE(view);
+            if (c.tip) {
+                EXPECT_TRUE(wtltest::PumpUntil([&] { return drive.dialog && !IsWindow(drive.dialog); }, 15000));
+            } else {
+                wtltest::PumpUntil([] { return false; }, 600);  // time for a tip that should not come
+            }
+        }
+        EXPECT_EQ(ListView_GetItemCount(view->List()), c.volumes);
+        EXPECT_EQ(drive.dialog != nullptr, c.tip) << c.volumes;
+        if (c.tip) {
+            EXPECT_EQ(text, (*run)->Translator().Text(L"TipDlg", L"FastCheck"));
+        }
+        ::DestroyWindow(view->GetHwnd());
+        view = nullptr;
+        wtltest::Pump();
+    }
+}
+
+int CheckAllState(CMangaView* view) {
+    return static_cast<int>(SendDlgItemMessageW(view->GetHwnd(), IDC_CHECK_ALL, BM_GETCHECK, 0, 0));
+}
+
+std::vector<std::wstring> Titles(HWND list) {
+    std::vector<std::wstring> titles;
+    for (int i = 0; i < ListView_GetItemCount(list); ++i) {
+        wchar_t text[256] = L"";
+        ListView_GetItemText(list, i, 0, text, 256);
+        titles.push_back(text);
+    }
+    return titles;
+}
+
+void Select(HWND list, int item, bool alt) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    BYTE before = keys[VK_MENU];
+    keys[VK_MENU] = alt ? 0x80 : 0;
+    SetKeyboardState(keys);
+    ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+    ListView_SetItemState(list, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    keys[VK_MENU] = before;
+    SetKeyboardState(keys);
+}
+
+// Ticking by selection (Alt unticks), Check All's three states, and Reverse, which keeps every
+// item's tick and volume: the grab after it names the volumes the user ticked.
+TEST_F(MangaViewTest, VolumeListTicksReversesAndChecksAll) {
+    std::shared_ptr<CParseContext> context = Load("harbor");
+    view = Open(context);
+    ASSERT_TRUE(view);
+    HWND list = view->List();
+    ASSERT_EQ(ListView_GetItemCount(list), 3);
+    EXPECT_EQ(CheckAllState(view), BST_UNCHECKED);
+
+    struct Step {
+        int item;
+        bool alt;
+        bool ticked[3];
+        int checkAll;
+    };
+    const Step steps[] = {
+        {0, false, {true, false, false}, BST_INDETERMINATE},
+        {2, false, {true, false, true}, BST_INDETERMINATE},
+        {1, false, {true, true, true}, BST_CHECKED},
+        {0, true, {false, true, true}, BST_INDETERMINATE},
+        {0, true, {false, true, true}, BST_INDETERMINATE},  // unselect and again: stays unticked
+    };
+    for (size_t s = 0; s < std::size(steps); ++s) {
+        Select(list, steps[s].item, steps[s].alt);
+        wtltest::Pump();
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(ListView_GetCheckState(list, i) != 0, steps[s].ticked[i]) << "step " << s << " item " << i;
+        EXPECT_EQ(CheckAllState(view), steps[s].checkAll) << "step " << s;
+    }
+    // The selected volume's own box unticked without Alt: it stays ticked.
+    Select(list, 1, false);
+    ListView_SetCheckState(list, 1, FALSE);
+    wtltest::Pump();
+    EXPECT_TRUE(ListView_GetCheckState(list, 1));
+
+    std::vector<std::wstring> titles = Titles(list);
+    SendMessageW(view->GetHwnd(), WM_COMMAND, MAKEWPARAM(IDC_MANGA_REVERSE, BN_CLICKED), 0);
+    std::vector<std::wstring> reversed(titles.rbegin(), titles.rend());
+    EXPECT_EQ(Titles(list), reversed);
+    const bool tickedAfter[] = {true, true, false};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(ListView_GetCheckState(list, i) != 0, tickedAfter[i]) << i;
+    EXPECT_EQ(CheckAllState(view), BST_INDETERMINATE);
+
+    JsonValue* volumes = nullptr;
+    ASSERT_TRUE(context->ParseVolumes(volumes));
+    JsonTree owned(volumes);
+    SendMessageW(view->GetHwnd(), WM_COMMAND, MAKEWPARAM(IDC_MANGA_DOWNLOAD, BN_CLICKED), 0);
+    ASSERT_TRUE(wtltest::PumpUntil([&] { return !sink.grabs.empty(); }, 5000));
+    ASSERT_EQ(sink.grabs[0].size(), 2u);
+    const unsigned order[] = {2, 1};  // list order, the last volume first
+    for (unsigned i = 0; i < 2; ++i) {
+        JsonValue* member = nullptr;
+        getArrayMember(volumes, order[i], &member);
+        EXPECT_EQ(sink.grabs[0][i].url, JsonStringMember(member, "url")) << i;
+    }
+    // A double click after the reversal opens the volume shown, not the one that was there.
+    seams.opened.clear();
+    DoubleClick(view, 0);
+    JsonValue* last = nullptr;
+    getArrayMember(volumes, 2, &last);
+    EXPECT_EQ(seams.opened, std::vector<std::wstring>{ToWide(JsonStringMember(last, "url"), CP_UTF8)});
+
+    // Check All: some ticked -> all, all -> none.
+    const int toggles[] = {BST_CHECKED, BST_UNCHECKED};
+    for (int want : toggles) {
+        SendMessageW(view->GetHwnd(), WM_COMMAND, MAKEWPARAM(IDC_CHECK_ALL, BN_CLICKED), 0);
+        wtltest::Pump();
+        EXPECT_EQ(CheckAllState(view), want);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(ListView_GetCheckState(list, i) != 0, want == BST_CHECKED) << want << " " << i;
+    }
 }
 
 TEST_F(MangaViewTest, HostileIntroductionsKeepTheirTextOnly) {

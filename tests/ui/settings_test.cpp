@@ -1076,43 +1076,12 @@ TEST_F(SettingsTest, FailedListStillAppliesTheProxyFields) {
 // ---------------------------------------------------------------------------------------------
 // The seam the toolbar's Settings button calls
 
-struct ModalDrive {
-    std::function<void(HWND)> inspect;
-    int button = PSBTN_OK;
-    HWND sheet = nullptr;
-};
-ModalDrive* g_drive = nullptr;
-
-BOOL CALLBACK FindSheet(HWND w, LPARAM out) {
-    wchar_t cls[16] = {};
-    GetClassNameW(w, cls, 16);
-    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w) || !SendMessageW(w, PSM_GETTABCONTROL, 0, 0))
-        return TRUE;
-    *reinterpret_cast<HWND*>(out) = w;
-    return FALSE;
-}
-
-void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
-    ModalDrive* d = g_drive;
-    if (!d || d->sheet)
-        return;
-    HWND sheet = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindSheet, reinterpret_cast<LPARAM>(&sheet));
-    if (!sheet)
-        return;
-    d->sheet = sheet;
-    if (d->inspect)
-        d->inspect(sheet);
-    PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(d->button), 0);
-}
-
-int RunModal(ModalDrive& d, HWND owner) {
-    g_drive = &d;
-    UINT_PTR timer = SetTimer(nullptr, 0, 30, DriveTick);
-    int result = Dialogs().settings(owner);
-    KillTimer(nullptr, timer);
-    g_drive = nullptr;
-    return result;
+// The settings seam run modally; the sheet gets the drive's inspection, then its button.
+int RunModal(ModalDrive& d, int button, HWND owner) {
+    d.accept = [](HWND w) { return SendMessageW(w, PSM_GETTABCONTROL, 0, 0) != 0; };
+    d.message = PSM_PRESSBUTTON;
+    d.wParam = static_cast<WPARAM>(button);
+    return RunDriven(d, [owner] { return Dialogs().settings(owner); });
 }
 
 struct FrameWindow {
@@ -1134,7 +1103,6 @@ TEST_F(SettingsTest, TheSettingsSeamRunsTheSheetModally) {
         SCOPED_TRACE(c.applied ? "OK" : "Cancel");
         bool frameDisabled = false, frameBeforeBar = true, listed = false, frameAfterBar = true, sheetAfterBar = false;
         ModalDrive d;
-        d.button = c.button;
         d.inspect = [&](HWND sheet) {
             frameDisabled = !IsWindowEnabled(frame.hwnd());
             EXPECT_EQ(GetWindow(sheet, GW_OWNER), frame.hwnd());
@@ -1150,8 +1118,8 @@ TEST_F(SettingsTest, TheSettingsSeamRunsTheSheetModally) {
             frameAfterBar = IsWindowEnabled(frame.hwnd()) != 0;
             sheetAfterBar = IsWindowEnabled(sheet) != 0;
         };
-        int result = RunModal(d, frame.hwnd());
-        ASSERT_NE(d.sheet, nullptr);
+        int result = RunModal(d, c.button, frame.hwnd());
+        ASSERT_NE(d.dialog, nullptr);
         EXPECT_TRUE(frameDisabled);
         EXPECT_TRUE(listed);
         EXPECT_FALSE(frameBeforeBar);

@@ -27,9 +27,11 @@ local function site_root(url)
     return url:match("^(https?://[^/]+)")
 end
 
+-- Only site paths get the site's root; any other address is passed on as the page gives it, so
+-- the program, not the script, decides what it will open.
 local function absolute(root, ref)
-    if ref:match("^https?://") then return ref end
-    return root .. ref
+    if ref:match("^/[^/\\]") then return root .. ref end
+    return ref
 end
 
 -- Pages of this site name their charset in a meta element; GBK pages become UTF-8 here.
