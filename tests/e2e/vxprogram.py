@@ -201,6 +201,12 @@ class Program:
     def windowctl(self, *args):
         return self.run_tool(self.args.windowctl, *args)
 
+    def press(self, button_id, bound=None):
+        """Clicks a shown button of the main window (its views included) once it is there."""
+        pressed = self.windowctl("press", MAIN_CLASS, str(button_id), str(bound or self.args.bound))
+        if pressed.returncode != 0:
+            raise AssertionError("button %d not pressed: %s" % (button_id, pressed.stderr))
+
     def close(self, bound=None):
         """Closes the main window as a user would and returns the exit code."""
         bound = bound or self.args.bound

@@ -3,6 +3,9 @@
 //   windowctl wait CLASS SECONDS    0 once a visible window of CLASS exists, 1 after SECONDS
 //   windowctl close CLASS SECONDS   posts WM_CLOSE to it; 0 once no window of CLASS is left
 //   windowctl gone CLASS SECONDS    0 once no window of CLASS is left
+//   windowctl press CLASS ID SECONDS
+//                                   clicks the shown button ID inside the window of CLASS, once it
+//                                   is there; 0 once the button's owner took the click
 #include <windows.h>
 
 #include <cstdio>
@@ -36,13 +39,51 @@ bool Visible(const wchar_t* cls) { return FindVisible(cls) != nullptr; }
 bool Gone(const wchar_t* cls) { return FindWindowW(cls, nullptr) == nullptr; }
 
 int Usage() {
-    std::fprintf(stderr, "usage: windowctl wait|close|gone CLASS SECONDS\n");
+    std::fprintf(stderr, "usage: windowctl wait|close|gone CLASS SECONDS | press CLASS ID SECONDS\n");
     return 2;
+}
+
+struct ChildSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchShownChild(HWND child, LPARAM param) {
+    ChildSearch* search = reinterpret_cast<ChildSearch*>(param);
+    // The control's own style: its page may sit behind another tab.
+    if (GetDlgCtrlID(child) == search->id && (GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE)) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A click as the button's parent sees it, sent so that the answer says the click was handled.
+int Press(const wchar_t* cls, int id, double seconds) {
+    ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    for (;;) {
+        if (HWND window = FindVisible(cls)) {
+            ChildSearch search = {id, nullptr};
+            EnumChildWindows(window, MatchShownChild, reinterpret_cast<LPARAM>(&search));
+            DWORD_PTR result = 0;
+            if (search.found &&
+                SendMessageTimeoutW(GetParent(search.found), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                    reinterpret_cast<LPARAM>(search.found), SMTO_NORMAL, 30000, &result))
+                return 0;
+        }
+        if (GetTickCount64() >= end)
+            break;
+        Sleep(20);
+    }
+    std::fprintf(stderr, "windowctl: no shown button %d in a window of class %ls within %g s\n", id, cls, seconds);
+    return 1;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 5 && std::wstring(argv[1]) == L"press")
+        return Press(argv[2], _wtoi(argv[3]), std::wcstod(argv[4], nullptr));
     if (argc != 4)
         return Usage();
     std::wstring command = argv[1];
