@@ -277,3 +277,16 @@ def fresh_work(name):
     import tempfile
     work = tempfile.mkdtemp(prefix="vellix-%s-" % name)
     return work, lambda: shutil.rmtree(work, True)
+
+
+def launch_only(program):
+    """Starts Vellix.exe without waiting for its window; the Linux id of its process once it runs."""
+    if program.proc and program.proc.poll() is None:
+        raise AssertionError("the program is still running")
+    log = open(program.log_path, "a")
+    program.proc = subprocess.Popen([program.args.wine_run, program.prefix, os.path.join(program.folder, "Vellix.exe")],
+                                    cwd=program.folder, env=program.env, stdin=subprocess.DEVNULL, stdout=log,
+                                    stderr=subprocess.STDOUT)
+    log.close()
+    return wait_for("the Vellix.exe process", lambda: wine_pids(program.prefix, "Vellix.exe"), program.args.bound,
+                    interval=0.01)
