@@ -208,6 +208,12 @@ void TaskSlotClient::OnResponse(const Orvane::OvResponse& response) {
             response.GetRequestURL(sink);
         }
         ext = ImageExtension(type, requestUrl);
+        if (IsTextAnswer(type)) {
+            Brimholt::Log << "Image not saved: the answer is " << type << ", not an image: " << requestUrl << std::endl;
+            ext.clear();
+        }
+    }
+    if (!ext.empty()) {
         std::wstring file = SavePath(target + ext);
         std::wstring part = SavePath(target + ext + L"." + std::to_wstring(GetCurrentThreadId()) + L".part");
         if (SaveWhole(response, part, file))
