@@ -184,6 +184,10 @@ bool AppDatabase::Open() {
         return true;
     std::string path = ToNarrow(GetAppPath(L"Vellix.dat"), CP_UTF8);
     int rc = sqlite3_open(path.c_str(), &db_);
+    // Another reader of the file (a backup, a viewer) would otherwise make a write fail at once,
+    // and an image's result would be lost with no trace.
+    if (rc == SQLITE_OK)
+        sqlite3_busy_timeout(db_, 10000);
     // sqlite3_open reads nothing yet: a file that is no database shows only at the first read.
     if (rc == SQLITE_OK)
         rc = Exec(db_, "SELECT count(*) FROM sqlite_master;");

@@ -290,3 +290,8 @@ def launch_only(program):
     log.close()
     return wait_for("the Vellix.exe process", lambda: wine_pids(program.prefix, "Vellix.exe"), program.args.bound,
                     interval=0.01)
+
+
+def answers(program, seconds=5):
+    """Whether the program's main window answers a message within seconds (it is not hung)."""
+    return program.windowctl("answers", MAIN_CLASS, str(seconds)).returncode == 0

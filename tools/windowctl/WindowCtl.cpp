@@ -6,6 +6,8 @@
 //   windowctl press CLASS ID SECONDS
 //                                   clicks the shown button ID inside the window of CLASS, once it
 //                                   is there; 0 once the button's owner took the click
+//   windowctl answers CLASS SECONDS 0 when the shown window of CLASS answers a message within
+//                                   SECONDS, 1 when it does not (busy or hung) or is not there
 #include <windows.h>
 
 #include <cstdio>
@@ -39,7 +41,7 @@ bool Visible(const wchar_t* cls) { return FindVisible(cls) != nullptr; }
 bool Gone(const wchar_t* cls) { return FindWindowW(cls, nullptr) == nullptr; }
 
 int Usage() {
-    std::fprintf(stderr, "usage: windowctl wait|close|gone CLASS SECONDS | press CLASS ID SECONDS\n");
+    std::fprintf(stderr, "usage: windowctl wait|close|gone|answers CLASS SECONDS | press CLASS ID SECONDS\n");
     return 2;
 }
 
@@ -93,6 +95,15 @@ int wmain(int argc, wchar_t** argv) {
         if (PollUntil(seconds, Visible, cls))
             return 0;
         std::fprintf(stderr, "windowctl: no visible window of class %ls within %g s\n", cls, seconds);
+        return 1;
+    }
+    if (command == L"answers") {
+        HWND window = FindVisible(cls);
+        DWORD_PTR result = 0;
+        if (window && SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, static_cast<UINT>(seconds * 1000),
+                                          &result))
+            return 0;
+        std::fprintf(stderr, "windowctl: no shown window of class %ls answered within %g s\n", cls, seconds);
         return 1;
     }
     if (command == L"close") {
