@@ -8,7 +8,11 @@
 //                                   is there; 0 once the button's owner took the click
 //   windowctl answers CLASS SECONDS 0 when the shown window of CLASS answers a message within
 //                                   SECONDS, 1 when it does not (busy or hung) or is not there
+//   windowctl usage CLASS SECONDS   one line for the process of the shown window of CLASS:
+//                                   private=BYTES working_set=BYTES handles=N
+#define PSAPI_VERSION 2  // GetProcessMemoryInfo from kernel32, no psapi.dll
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -41,7 +45,7 @@ bool Visible(const wchar_t* cls) { return FindVisible(cls) != nullptr; }
 bool Gone(const wchar_t* cls) { return FindWindowW(cls, nullptr) == nullptr; }
 
 int Usage() {
-    std::fprintf(stderr, "usage: windowctl wait|close|gone|answers CLASS SECONDS | press CLASS ID SECONDS\n");
+    std::fprintf(stderr, "usage: windowctl wait|close|gone|answers|usage CLASS SECONDS | press CLASS ID SECONDS\n");
     return 2;
 }
 
@@ -105,6 +109,31 @@ int wmain(int argc, wchar_t** argv) {
             return 0;
         std::fprintf(stderr, "windowctl: no shown window of class %ls answered within %g s\n", cls, seconds);
         return 1;
+    }
+    if (command == L"usage") {
+        HWND window = nullptr;
+        ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+        while (!(window = FindVisible(cls)) && GetTickCount64() < end)
+            Sleep(20);
+        DWORD pid = 0;
+        if (window)
+            GetWindowThreadProcessId(window, &pid);
+        HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
+        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        memory.cb = sizeof(memory);
+        DWORD handles = 0;
+        bool ok = process &&
+                  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)) &&
+                  GetProcessHandleCount(process, &handles);
+        if (process)
+            CloseHandle(process);
+        if (!ok) {
+            std::fprintf(stderr, "windowctl: no usage of a window of class %ls, error %lu\n", cls, GetLastError());
+            return 1;
+        }
+        std::printf("private=%llu working_set=%llu handles=%lu\n", static_cast<unsigned long long>(memory.PrivateUsage),
+                    static_cast<unsigned long long>(memory.WorkingSetSize), handles);
+        return 0;
     }
     if (command == L"close") {
         HWND window = FindWindowW(cls, nullptr);
