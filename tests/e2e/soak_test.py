@@ -34,9 +34,19 @@ class SoakTest(unittest.TestCase):
         self.addCleanup(self.program.shutdown)
 
     def usage(self):
+        """Private bytes and handles. Wine answers 0 for another process's private bytes and handle
+        count, so the private bytes are the process's anonymous resident memory as Linux counts it,
+        and the handles those of the system's process list, which the Wine server fills."""
         got = self.program.windowctl("usage", vxprogram.MAIN_CLASS, "10")
         self.assertEqual(got.returncode, 0, got.stderr)
-        return {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", got.stdout)}
+        listed = dict(re.findall(r"(\w+)=(-?\d+)", got.stdout))
+        pids = vxprogram.wine_pids(self.program.prefix, "Vellix.exe")
+        self.assertEqual(len(pids), 1)
+        with open("/proc/%d/status" % pids[0]) as f:
+            anon = int(re.search(r"RssAnon:\s+(\d+) kB", f.read()).group(1)) * 1024
+        usage = {"private": anon, "handles": int(listed["listed_handles"])}
+        self.assertGreater(min(usage.values()), 0, "no usage read: %s" % got.stdout)
+        return usage
 
     def ended(self):
         return dict(self.program.query("SELECT status, COUNT(*) FROM Image2 WHERE status IN (2, 3) GROUP BY status"))

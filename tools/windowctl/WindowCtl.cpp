@@ -9,10 +9,13 @@
 //   windowctl answers CLASS SECONDS 0 when the shown window of CLASS answers a message within
 //                                   SECONDS, 1 when it does not (busy or hung) or is not there
 //   windowctl usage CLASS SECONDS   one line for the process of the shown window of CLASS:
-//                                   private=BYTES working_set=BYTES handles=N
+//                                   private=BYTES working_set=BYTES handles=N listed_handles=N
+//                                   (listed_handles: the system's process list, which Wine fills
+//                                   for other processes where GetProcessHandleCount gives 0)
 #define PSAPI_VERSION 2  // GetProcessMemoryInfo from kernel32, no psapi.dll
 #include <windows.h>
 #include <psapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -43,6 +46,35 @@ bool PollUntil(double seconds, bool (*done)(const wchar_t*), const wchar_t* cls)
 
 bool Visible(const wchar_t* cls) { return FindVisible(cls) != nullptr; }
 bool Gone(const wchar_t* cls) { return FindWindowW(cls, nullptr) == nullptr; }
+
+typedef LONG(WINAPI* QuerySystem)(int, void*, ULONG, ULONG*);
+
+// -1 when the process is not in the list.
+long ListedHandles(DWORD pid) {
+    auto query = reinterpret_cast<QuerySystem>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return -1;
+    std::string buffer(1 << 20, '\0');
+    ULONG needed = 0;
+    for (int tries = 0; tries < 4; ++tries) {
+        LONG status = query(5 /* SystemProcessInformation */, &buffer[0], static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0)
+            break;
+        buffer.assign(buffer.size() * 4, '\0');
+        if (tries == 3)
+            return -1;
+    }
+    size_t offset = 0;
+    for (;;) {
+        const auto* info = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
+        if (reinterpret_cast<ULONG_PTR>(info->UniqueProcessId) == pid)
+            return static_cast<long>(info->HandleCount);
+        if (!info->NextEntryOffset)
+            return -1;
+        offset += info->NextEntryOffset;
+    }
+}
 
 int Usage() {
     std::fprintf(stderr, "usage: windowctl wait|close|gone|answers|usage CLASS SECONDS | press CLASS ID SECONDS\n");
@@ -131,8 +163,9 @@ int wmain(int argc, wchar_t** argv) {
             std::fprintf(stderr, "windowctl: no usage of a window of class %ls, error %lu\n", cls, GetLastError());
             return 1;
         }
-        std::printf("private=%llu working_set=%llu handles=%lu\n", static_cast<unsigned long long>(memory.PrivateUsage),
-                    static_cast<unsigned long long>(memory.WorkingSetSize), handles);
+        std::printf("private=%llu working_set=%llu handles=%lu listed_handles=%ld\n",
+                    static_cast<unsigned long long>(memory.PrivateUsage),
+                    static_cast<unsigned long long>(memory.WorkingSetSize), handles, ListedHandles(pid));
         return 0;
     }
     if (command == L"close") {
