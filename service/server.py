@@ -24,13 +24,15 @@ POST, parameters in the query or an urlencoded body; answers are JSON). Without 
                               status is null for a dropped request
   clear_log                   forgets the recorded requests
   fail path=P [server, status, drop, delay_ms, body, append, set_header=Name:Value...,
-       del_header=Name..., count]
+       del_header=Name..., truncate, count]
                               the next requests for P (a prefix when it ends in "*") on either
                               server (or the named one) fail: drop=1 closes the connection
                               without an answer; status=N answers N with body (default a short
                               text) and only the set_header headers; otherwise the normal answer
                               is changed: body replaces it, append adds to it, set_header
-                              replaces or adds a header, del_header removes one. delay_ms waits
+                              replaces or adds a header (Content-Type too), del_header removes
+                              one; truncate=N sends the whole length but only N bytes of the
+                              body, then closes the connection. delay_ms waits
                               first. count limits how many requests it hits (default: all).
                               The first matching rule wins. Answer {"id": N}
   clear_failures              removes every rule
@@ -238,6 +240,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 apply_rule(rule, reply)
         with state.lock:
             entry["status"] = reply.status
+        if rule and rule["truncate"] is not None:
+            reply.truncate = rule["truncate"]
         self.send(reply)
 
     def send(self, reply):
@@ -251,7 +255,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, _wire(value))
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        if self.command != "HEAD":
+        cut = getattr(reply, "truncate", None)
+        if cut is not None:
+            self.wfile.write(body[:cut])
+            self.close_connection = True
+        elif self.command != "HEAD":
             self.wfile.write(body)
 
     do_GET = do_POST = do_HEAD = handle_any
@@ -263,7 +271,12 @@ def apply_rule(rule, reply):
     if rule["append"]:
         reply.body += rule["append"].encode("utf-8")
     drop = {n.lower() for n in rule["del_headers"]} | {n.lower() for n, _ in rule["set_headers"]}
-    reply.headers = [(n, v) for n, v in reply.headers if n.lower() not in drop] + rule["set_headers"]
+    reply.headers = [(n, v) for n, v in reply.headers if n.lower() not in drop]
+    for name, value in rule["set_headers"]:
+        if name.lower() == "content-type":
+            reply.content_type = value
+        else:
+            reply.headers.append((name, value))
 
 
 def _add_volume(state, comic_id, title, pages, page_bytes="", href=""):
@@ -321,6 +334,7 @@ def control(state, req, url, rfile):
                     "body": one("body"), "append": one("append", ""),
                     "set_headers": [tuple(h.split(":", 1)) for h in params.get("set_header", []) if ":" in h],
                     "del_headers": params.get("del_header", []),
+                    "truncate": int(one("truncate")) if one("truncate") else None,
                     "count": int(one("count")) if one("count") else None}
             if rule["count"] is not None and rule["count"] < 1:
                 raise ValueError("count must be 1 or more")

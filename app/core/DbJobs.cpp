@@ -6,6 +6,7 @@
 #include "VxMsg.h"
 
 #include <common/CodePage.h>
+#include <common/Log.h>
 
 #include <Tessara.h>
 #include <wtl/Seams.h>
@@ -76,7 +77,8 @@ void SetImageStatus::Execute(sqlite3** db) {
         sql.BindText(2, r.ext);
         sql.BindInt(3, r.rowid);
         sql.BindInt(4, parent);
-        sql.Run();
+        if (sql.Run() != SQLITE_DONE)
+            Brimholt::Log << "Image state not stored: " << sqlite3_errmsg(*db) << std::endl;
     }
     if (batch)
         sqlite3_exec(*db, "COMMIT TRANSACTION;", nullptr, nullptr, nullptr);

@@ -180,6 +180,13 @@ bool SaveWhole(const Orvane::OvResponse& response, const std::wstring& part, con
                       << std::endl;
         return false;
     }
+    // An empty answer is no image, whatever its status said.
+    WIN32_FILE_ATTRIBUTE_DATA saved = {};
+    if (GetFileAttributesExW(part.c_str(), GetFileExInfoStandard, &saved) && saved.nFileSizeLow == 0 &&
+        saved.nFileSizeHigh == 0) {
+        Brimholt::Log << "Image not saved: the answer is empty: " << ToNarrow(file, CP_UTF8) << std::endl;
+        return false;
+    }
     if (!MoveFileExW(part.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DWORD error = GetLastError();
         Brimholt::Log << "Image not saved: MoveFileExW to " << ToNarrow(file, CP_UTF8) << " failed, error " << error
@@ -208,6 +215,12 @@ void TaskSlotClient::OnResponse(const Orvane::OvResponse& response) {
             response.GetRequestURL(sink);
         }
         ext = ImageExtension(type, requestUrl);
+        if (IsTextAnswer(type)) {
+            Brimholt::Log << "Image not saved: the answer is " << type << ", not an image: " << requestUrl << std::endl;
+            ext.clear();
+        }
+    }
+    if (!ext.empty()) {
         std::wstring file = SavePath(target + ext);
         std::wstring part = SavePath(target + ext + L"." + std::to_wstring(GetCurrentThreadId()) + L".part");
         if (SaveWhole(response, part, file))

@@ -74,6 +74,14 @@ std::wstring ImageExtension(const std::string& contentType, const std::string& r
     return after == "webp" ? L".webp" : L".jpg";
 }
 
+bool IsTextAnswer(const std::string& contentType) {
+    std::string type;
+    for (char c : contentType.substr(0, contentType.find(';')))
+        if (c != ' ' && c != '\t')
+            type += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return type.compare(0, 5, "text/") == 0 || type == "application/xhtml+xml" || type == "application/json";
+}
+
 std::wstring SavePath(const std::wstring& path) {
     if (path.size() < 260 || path.compare(0, 4, L"\\\\?\\") == 0)
         return path;

@@ -19,6 +19,9 @@ std::wstring NameImage(NamingScheme scheme, const std::wstring& title, const std
 // of the address it came from.
 std::wstring ImageExtension(const std::string& contentType, const std::string& requestUrl);
 
+// A text answer (a site's error or log-in page sent with 200) is never a page image.
+bool IsTextAnswer(const std::string& contentType);
+
 // The path a file is saved under: "\\?\" in front from 260 characters on.
 std::wstring SavePath(const std::wstring& path);
 

@@ -76,6 +76,15 @@ TEST(ImageNaming, ExtensionByTypeThenAddress) {
         EXPECT_EQ(c.ext, ImageExtension(c.type, c.url)) << c.type << " " << c.url;
 }
 
+TEST(ImageNaming, TextAnswersAreNoImages) {
+    for (const char* type : {"text/html", "text/html; charset=utf-8", "Text/HTML", "text/plain", " text/html",
+                             "application/json", "application/xhtml+xml"})
+        EXPECT_TRUE(IsTextAnswer(type)) << type;
+    for (const char* type : {"image/jpeg", "image/png; q=1", "application/octet-stream", "", "image/svg+xml",
+                             "texture/x"})
+        EXPECT_FALSE(IsTextAnswer(type)) << type;
+}
+
 TEST(ImageNaming, LongPathsTakeTheLongForm) {
     std::wstring folder = L"C:\\D\\";
     std::wstring at259 = folder + std::wstring(259 - folder.size(), L'a');

@@ -201,6 +201,12 @@ class Program:
     def windowctl(self, *args):
         return self.run_tool(self.args.windowctl, *args)
 
+    def press(self, button_id, bound=None):
+        """Clicks a shown button of the main window (its views included) once it is there."""
+        pressed = self.windowctl("press", MAIN_CLASS, str(button_id), str(bound or self.args.bound))
+        if pressed.returncode != 0:
+            raise AssertionError("button %d not pressed: %s" % (button_id, pressed.stderr))
+
     def close(self, bound=None):
         """Closes the main window as a user would and returns the exit code."""
         bound = bound or self.args.bound
@@ -271,3 +277,21 @@ def fresh_work(name):
     import tempfile
     work = tempfile.mkdtemp(prefix="vellix-%s-" % name)
     return work, lambda: shutil.rmtree(work, True)
+
+
+def launch_only(program):
+    """Starts Vellix.exe without waiting for its window; the Linux id of its process once it runs."""
+    if program.proc and program.proc.poll() is None:
+        raise AssertionError("the program is still running")
+    log = open(program.log_path, "a")
+    program.proc = subprocess.Popen([program.args.wine_run, program.prefix, os.path.join(program.folder, "Vellix.exe")],
+                                    cwd=program.folder, env=program.env, stdin=subprocess.DEVNULL, stdout=log,
+                                    stderr=subprocess.STDOUT)
+    log.close()
+    return wait_for("the Vellix.exe process", lambda: wine_pids(program.prefix, "Vellix.exe"), program.args.bound,
+                    interval=0.01)
+
+
+def answers(program, seconds=5):
+    """Whether the program's main window answers a message within seconds (it is not hung)."""
+    return program.windowctl("answers", MAIN_CLASS, str(seconds)).returncode == 0

@@ -470,6 +470,29 @@ class Control(unittest.TestCase):
         self.assertEqual(got[0], 503)
         self.assertEqual(got[1]["Error-Info"].encode("latin-1").decode("utf-8"), "\u5fd9")
         self.assertEqual(fetch(svc.site + "/comic/harbor.html")[0], 200)
+        control("clear_failures")
+
+        # A page of another type: the one Content-Type the client sees is the rule's.
+        control("fail", path="/v2/config.php", set_header="Content-Type:text/html", count="1")
+        conn = http.client.HTTPConnection("127.0.0.1", urllib.parse.urlsplit(svc.service).port, timeout=10)
+        conn.request("GET", "/v2/config.php?lang=en")
+        answer = conn.getresponse()
+        self.assertEqual(answer.msg.get_all("Content-Type"), ["text/html"])
+        answer.read()
+        conn.close()
+
+        # A truncated body: the whole length is announced, fewer bytes come, the connection closes.
+        control("fail", path="/v2/get_script.php", truncate="5", count="1")
+        conn = http.client.HTTPConnection("127.0.0.1", urllib.parse.urlsplit(svc.service).port, timeout=10)
+        conn.request("GET", "/v2/get_script.php?key=" + key)
+        answer = conn.getresponse()
+        self.assertEqual(int(answer.getheader("Content-Length")), body_len)
+        with self.assertRaises(http.client.IncompleteRead) as cut:
+            answer.read()
+        self.assertEqual(cut.exception.partial, normal[2][:5])
+        conn.close()
+        self.assertEqual(fetch(script)[2], normal[2])
+
         control("fail", path="/", server="site", status="500")
         self.assertEqual(fetch(svc.service + "/")[0], 200)
         self.assertEqual(fetch(svc.site + "/")[0], 500)

@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""The service and the site failing in each way the test control offers: at start-up the program
+still comes up and answers; while downloading, each broken answer fails its image (and only its
+image), no broken file stands under an image's final name, and the window answers throughout."""
+import argparse
+import os
+import subprocess
+import sys
+import unittest
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import vxprogram  # noqa: E402
+
+ARGS = None
+DONE, FAILED = 2, 3
+COMIC = "yuexia"
+
+# Each way of failing, as the test control's parameters.
+FAILURES = [
+    ("status 500", {"status": "500"}),
+    ("status 404", {"status": "404"}),
+    ("dropped connection", {"drop": "1"}),
+    ("truncated body", {"truncate": "40"}),
+    ("error page", {"body": "<html><body>busy</body></html>", "set_header": "Content-Type:text/html"}),
+    ("empty body", {"body": ""}),
+]
+# Slow answers that still come whole: their images are done.
+SLOW = {"delay_ms": "1500"}
+HEALTHY = 3
+
+
+class FaultsTest(unittest.TestCase):
+    def setUp(self):
+        work, remove = vxprogram.fresh_work("faults")
+        self.addCleanup(remove)
+        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
+        self.addCleanup(self.service.stop)
+        self.program = vxprogram.Program(ARGS, work, self.service)
+        self.addCleanup(self.program.shutdown)
+
+    def test_start_up_with_the_service_failing(self):
+        s, p = self.service, self.program
+        for name, params in FAILURES + [("slow", {"delay_ms": "3000"})]:
+            with self.subTest(name):
+                s.control("clear_failures")
+                s.control("clear_log")
+                s.control("fail", path="/v2/*", server="service", **params)
+                p.start()
+                vxprogram.wait_for("the configuration request", lambda: s.log("/v2/config.php"), ARGS.bound,
+                                   alive=p.alive)
+                self.assertTrue(vxprogram.answers(p), "the window does not answer with the service's %s" % name)
+                self.assertEqual(p.close(), 0, p.output())
+        self.assertEqual(p.query("PRAGMA integrity_check"), [("ok",)])
+
+    def test_downloading_with_the_site_failing(self):
+        s, p = self.service, self.program
+        kinds = len(FAILURES) + 1 + HEALTHY
+        volume = s.control("add_volume", comic=COMIC, title="Faults", pages=",".join(["jpg"] * kinds))["id"]
+        path = "/img/%s/%s/%%d.jpg" % (COMIC, volume)
+        broken = {}
+        for n, (name, params) in enumerate(FAILURES, 1):
+            s.control("fail", path=path % n, server="site", **params)
+            broken[path % n] = name
+        slow = path % (len(FAILURES) + 1)
+        s.control("fail", path=slow, server="site", **SLOW)
+
+        p.start()
+        road = subprocess.Popen(
+            [ARGS.wine_run, p.prefix, ARGS.road_steps, s.site + "/comic/%s.html" % COMIC, "Faults", "3",
+             str(int(ARGS.bound))],
+            env=p.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: road.poll() is None and road.kill())
+        # While the slow answer is awaited the window still answers.
+        vxprogram.wait_for("the slow image asked", lambda: s.log(slow), ARGS.bound, alive=p.alive)
+        self.assertTrue(vxprogram.answers(p), "the window does not answer during the download")
+        out, err = road.communicate(timeout=ARGS.bound + 60)
+        self.assertEqual(road.returncode, 0, "the road did not end: %s %s" % (out, err))
+        self.assertTrue(vxprogram.answers(p))
+
+        rows = p.query("SELECT Image2.url, Image2.ref, Image2.target, Image2.status, Image2.ext, Task2.Path, "
+                       "Task2.Cookie FROM Image2 JOIN Task2 ON Image2.parent = Task2.rowid")
+        self.assertEqual(len(rows), kinds)
+        got = {"/" + r[0].split("/", 3)[3]: r for r in rows}
+        failed = {u for u, r in got.items() if r[3] == FAILED}
+        done = {u for u, r in got.items() if r[3] == DONE}
+        self.assertEqual(failed, set(broken), "failed images: %s" % sorted(broken[u] for u in failed if u in broken))
+        self.assertEqual(done | failed, set(got), "an image neither done nor failed")
+        # Every file under a final name is the site's bytes; a failed image has none.
+        s.control("clear_failures")
+        for url, (full, ref, target, status, ext, folder, cookie) in got.items():
+            folder = folder.replace("\\", "/")[2:] if folder[1:2] == ":" else folder
+            final = os.path.join(folder, target + ".jpg")
+            if status == FAILED:
+                self.assertFalse(os.path.exists(final), "%s left %s" % (broken[url], final))
+                continue
+            self.assertEqual(ext, ".jpg")
+            request = urllib.request.Request(full, headers={"Referer": ref, "Cookie": cookie})
+            with urllib.request.urlopen(request, timeout=10) as r, open(final, "rb") as f:
+                self.assertEqual(f.read(), r.read(), final)
+        leftovers = [f for d, _, fs in os.walk(p.downloads) for f in fs if not f.endswith(".jpg")]
+        self.assertEqual(leftovers, [], "unfinished files left")
+        self.assertEqual(p.close(), 0, p.output())
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    vxprogram.add_program_arguments(parser)
+    parser.add_argument("--road-steps", required=True, help="road_steps.exe (bench/road)")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
