@@ -231,6 +231,16 @@ class Program:
         con = sqlite3.connect("file:%s?mode=ro" % self.database, uri=True, timeout=10)
         try:
             return con.execute(sql, params).fetchall()
+        except sqlite3.OperationalError as e:
+            # A killed program leaves a hot journal, which only a writer may roll back, as the
+            # program's next start would.
+            if "readonly" not in str(e) or (self.proc and self.proc.poll() is None):
+                raise
+        finally:
+            con.close()
+        con = sqlite3.connect(self.database, timeout=10)
+        try:
+            return con.execute(sql, params).fetchall()
         finally:
             con.close()
 
