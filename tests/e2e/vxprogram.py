@@ -267,148 +267,12 @@ def add_program_arguments(parser):
     parser.add_argument("--bound", type=float, default=90, help="seconds for each wait")
     parser.add_argument("--driver", help="vxdriver.exe (tests/e2e/driver)")
     parser.add_argument("--shots", help="the folder of the screenshots")
-    parser.add_argument("--driver", help="tests/e2e/driver's vxdriver.exe, the tests' hands on the windows")
-    parser.add_argument("--shots", help="the folder for the screenshots the tests take")
 
 
 def fresh_work(name):
     import tempfile
     work = tempfile.mkdtemp(prefix="vellix-%s-" % name)
     return work, lambda: shutil.rmtree(work, True)
-
-
-class Driver:
-    """vxdriver.exe running in the program's prefix: one command a line on its standard input, one
-    answer line each (tests/e2e/driver/Driver.cpp lists the commands). Window handles are strings.
-    Every command returns the answer's value or raises with the driver's reason."""
-
-    def __init__(self, program):
-        self.program = program
-        args = program.args
-        if not args.driver:
-            raise AssertionError("no --driver given")
-        self.proc = subprocess.Popen([args.wine_run, program.prefix, args.driver], env=program.env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True, encoding="utf-8", bufsize=1)
-
-    @staticmethod
-    def _escape(value):
-        return str(value).replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n")
-
-    @staticmethod
-    def _unescape(text):
-        out, i = [], 0
-        while i < len(text):
-            c = text[i]
-            if c == "\\" and i + 1 < len(text):
-                i += 1
-                c = {"t": "\t", "n": "\n"}.get(text[i], text[i])
-            out.append(c)
-            i += 1
-        return "".join(out)
-
-    def ask(self, *fields, check=True):
-        """The answer's value; with check=False, None instead of raising when the driver says no."""
-        if self.proc.poll() is not None:
-            raise AssertionError("the driver ended with %s" % self.proc.returncode)
-        self.proc.stdin.write("\t".join(self._escape(f) for f in fields) + "\n")
-        self.proc.stdin.flush()
-        line = self.proc.stdout.readline()
-        if not line:
-            raise AssertionError("the driver gave no answer to %r" % (fields,))
-        line = line.rstrip("\r\n")
-        ok, _, value = line.partition(" ")
-        if ok == "ok":
-            return value
-        if check:
-            raise AssertionError("driver: %r: %s" % (fields, value))
-        return None
-
-    def top(self, cls="", caption="", bound=None):
-        return self.ask("top", cls, caption, bound or self.program.args.bound)
-
-    def notop(self, cls="", caption="", bound=None):
-        return self.ask("notop", cls, caption, bound or self.program.args.bound)
-
-    def main(self, bound=None):
-        return self.top(MAIN_CLASS, "", bound)
-
-    def child(self, root, what, bound=None, hidden=False):
-        fields = ["child", root, what, bound or self.program.args.bound] + (["hidden"] if hidden else [])
-        return self.ask(*fields)
-
-    def gone(self, window, bound=None):
-        return self.ask("gone", window, bound or self.program.args.bound)
-
-    def tops(self):
-        answer = self.ask("tops")
-        fields = [self._unescape(f) for f in answer.split("\t")] if answer else []
-        return [tuple(fields[i:i + 3]) for i in range(0, len(fields) - 2, 3)]
-
-    def text(self, window):
-        return self._unescape(self.ask("text", window))
-
-    def settext(self, window, text):
-        self.ask("settext", window, text)
-
-    def flag(self, what, window):
-        return self.ask(what, window) == "1"
-
-    def click(self, window):
-        self.ask("click", window)
-
-    def command(self, window, control_id):
-        self.ask("command", window, control_id)
-
-    def key(self, window, vk):
-        self.ask("key", window, vk)
-
-    def close_window(self, window):
-        self.ask("close", window)
-
-    def send(self, window, msg, wparam=0, lparam=0):
-        return int(self.ask("send", window, msg, wparam, lparam))
-
-    def count(self, lst):
-        return int(self.ask("count", lst))
-
-    def item(self, lst, index, sub=0):
-        return self._unescape(self.ask("item", lst, index, sub))
-
-    def ticked(self, lst, index):
-        return self.ask("ticked", lst, index) == "1"
-
-    def tick(self, lst, index, on=True):
-        self.ask("tick", lst, index, 1 if on else 0)
-
-    def until(self, what, check, bound=None):
-        return wait_for(what, check, bound or self.program.args.bound, interval=0.1, alive=self.program.alive)
-
-    def shot(self, window, name):
-        """The window's picture as NAME.png in --shots (BMP from the driver, PNG by ImageMagick when
-        it is here); the path, or None without --shots."""
-        folder = self.program.args.shots
-        if not folder:
-            return None
-        os.makedirs(folder, exist_ok=True)
-        bmp = os.path.join(folder, name + ".bmp")
-        self.ask("shot", window, self.program.windows_path(bmp))
-        png = os.path.join(folder, name + ".png")
-        convert = shutil.which("convert")
-        if convert and subprocess.run([convert, bmp, png], capture_output=True, timeout=60).returncode == 0:
-            os.remove(bmp)
-            return png
-        return bmp
-
-    def quit(self):
-        if self.proc.poll() is None:
-            try:
-                self.proc.stdin.write("quit\n")
-                self.proc.stdin.flush()
-                self.proc.wait(20)
-            except (OSError, subprocess.TimeoutExpired):
-                self.proc.kill()
-                self.proc.wait(10)
 
 
 class DriverError(AssertionError):
@@ -463,7 +327,7 @@ class Driver:
 
     def call(self, command, *fields, bound=None, check=True):
         """The answer's value; a DriverError for "error ..." unless check is false (then None)."""
-        waits = [float(f) for f in fields[-1:] if command in ("top", "notop", "child", "gone")]
+        waits = [float(f) for f in fields if isinstance(f, float)]
         line = "\t".join([command] + [self._field(f) for f in fields]) + "\n"
         self.proc.stdin.write(line.encode("utf-8"))
         self.proc.stdin.flush()
@@ -475,7 +339,7 @@ class Driver:
         return None
 
     def bound(self, seconds):
-        return self.program.args.bound if seconds is None else seconds
+        return float(self.program.args.bound if seconds is None else seconds)
 
     def top(self, cls="", caption="", seconds=None):
         return int(self.call("top", cls, caption, self.bound(seconds)))
@@ -505,6 +369,9 @@ class Driver:
 
     def enabled(self, window):
         return self.call("enabled", window) == "1"
+
+    def shown(self, window):
+        return self.call("shown", window) == "1"
 
     def click(self, window):
         self.call("click", window)

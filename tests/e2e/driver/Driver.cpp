@@ -8,7 +8,8 @@
 //   child HWND ID|CLASS SECONDS [hidden]   a (visible, unless "hidden") descendant
 //   gone HWND SECONDS              ok once the window is destroyed or hidden
 //   tops                           every visible top-level window: HWND CLASS CAPTION, tab separated
-//   text HWND | settext HWND TEXT | visible HWND | enabled HWND | rect HWND
+//   text HWND | settext HWND TEXT | visible HWND | enabled HWND | shown HWND | rect HWND
+//                                  (shown: the window's own WS_VISIBLE, whatever its parents)
 //   click HWND                     the button's click as its parent sees it (posted)
 //   command HWND ID                a posted WM_COMMAND of ID (a dialog's button by its id)
 //   key HWND VK                    a key pressed and released (posted)
@@ -374,8 +375,11 @@ bool Run(const std::vector<std::string>& f, std::string& out) {
         out = Escape(Utf8(TextOf(w)));
         return true;
     }
-    if (cmd == "visible" || cmd == "enabled") {
-        out = (cmd == "visible" ? IsWindowVisible(w) : IsWindowEnabled(w)) ? "1" : "0";
+    if (cmd == "visible" || cmd == "enabled" || cmd == "shown") {
+        bool yes = cmd == "visible" ? IsWindowVisible(w)
+                   : cmd == "enabled" ? IsWindowEnabled(w)
+                                      : (GetWindowLongPtrW(w, GWL_STYLE) & WS_VISIBLE) != 0;
+        out = yes ? "1" : "0";
         return true;
     }
     if (cmd == "rect") {
