@@ -382,6 +382,9 @@ class Driver:
     def key(self, window, vk):
         self.call("key", window, vk)
 
+    def close(self, window):
+        self.call("close", window)
+
     def post(self, window, msg, wparam=0, lparam=0):
         self.call("post", window, msg, wparam, lparam)
 
