@@ -132,11 +132,11 @@ def tasks_done(program, count):
             all(s == IMAGE_DONE for s, in images))
 
 
-def check_downloads(test, program, rename_type, volumes, packed):
+def check_downloads(test, program, rename_type, volumes, packed, folder=None):
     """volumes: (comic, volume) of site.json. Every image is where rename_type puts it, in the right
     format; Task2 and Image2 agree with the files; with packed, each task's archive (read by
     zipfile) holds exactly its images, and nothing else lies in the download folder."""
-    folder = program.downloads
+    folder = folder or program.downloads
     expected = set()
     for comic, volume in volumes:
         paths = expected_files(rename_type, comic, volume)

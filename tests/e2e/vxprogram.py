@@ -376,6 +376,10 @@ class Driver:
     def click(self, window):
         self.call("click", window)
 
+    def press(self, window):
+        """A posted BM_CLICK: the button takes the click as from the mouse (a box changes its tick)."""
+        self.post(window, 0x00F5)
+
     def command(self, window, ident):
         self.call("command", window, ident)
 
