@@ -41,8 +41,11 @@ class SettingsTest(unittest.TestCase):
         return sheet
 
     def page(self, sheet, index, control):
-        self.driver.post(sheet, PSM_SETCURSEL, index, 0)
-        return self.driver.child(sheet, control)
+        d = self.driver
+        d.post(sheet, PSM_SETCURSEL, index, 0)
+        found = d.child(sheet, control)
+        vxprogram.wait_for("page %d" % index, lambda: d.visible(found), ARGS.bound)
+        return found
 
     def checks(self, sheet):
         d = self.driver

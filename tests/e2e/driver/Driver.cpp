@@ -258,6 +258,9 @@ bool Shot(HWND window, const std::wstring& path, std::string& why) {
         return false;
     }
     int w = r.right - r.left, h = r.bottom - r.top;
+    // A page just switched may not have painted yet: painted now, then given a moment to settle.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(300);
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
