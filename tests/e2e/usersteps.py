@@ -104,7 +104,8 @@ def open_address(driver, main, address, rows):
     its Download button."""
     path = address.split("//", 1)[-1].split("/", 1)[-1]
     service = driver.program.service
-    type_address(driver, main, address, lambda: service.log("/" + path, server="site"))
+    before = len(service.log("/" + path, server="site"))
+    type_address(driver, main, address, lambda: len(service.log("/" + path, server="site")) > before)
     return wait_volumes(driver, main, rows)
 
 

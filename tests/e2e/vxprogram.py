@@ -389,6 +389,14 @@ class Driver:
     def close(self, window):
         self.call("close", window)
 
+    def locate(self, window, selector):
+        """Where the first element of the HTML page matching selector is, or None."""
+        point = self.call("locate", window, selector, check=False)
+        return tuple(map(int, point.split())) if point else None
+
+    def clickin(self, window, selector):
+        self.call("clickin", window, selector)
+
     def post(self, window, msg, wparam=0, lparam=0):
         self.call("post", window, msg, wparam, lparam)
 

@@ -17,6 +17,9 @@
 //   post HWND MSG WPARAM LPARAM | send HWND MSG WPARAM LPARAM (numbers only, the answer is the result)
 //   count HWND | item HWND INDEX [SUBITEM] | ticked HWND INDEX | tick HWND INDEX 0|1   (list views)
 //   shot HWND PATH                 the window's pixels on the screen, a 24-bit BMP file
+//   locate HWND SELECTOR           "X Y": where in the HTML page (an engine window) the first
+//                                  element matching SELECTOR is, scrolled into view
+//   clickin HWND SELECTOR          a mouse click there
 // Texts are UTF-8; in texts "\t", "\n" and "\\" stand for a tab, a new line and a backslash.
 #include <windows.h>
 #include <commctrl.h>
@@ -476,6 +479,32 @@ bool Run(const std::vector<std::string>& f, std::string& out) {
         if (remote.SetTicked(item, want) && Ticked(w, item) == want)
             return true;
         out = "item " + f[2] + " does not take its tick";
+        return false;
+    }
+    if (cmd == "locate" || cmd == "clickin") {
+        if (!need(3))
+            return false;
+        // The engine reads the selector from a global atom: no memory of ours crosses over.
+        static const UINT locate = RegisterWindowMessageW(L"HTMLayoutLocateElement");
+        ATOM atom = GlobalAddAtomA(f[2].c_str());
+        DWORD_PTR point = static_cast<DWORD_PTR>(-1);
+        bool answered = atom && SendMessageTimeoutW(w, locate, atom, 0, SMTO_ABORTIFHUNG, 10000, &point);
+        if (atom)
+            GlobalDeleteAtom(atom);
+        if (!answered || static_cast<LONG_PTR>(point) == -1) {
+            out = "no element " + f[2];
+            return false;
+        }
+        int x = LOWORD(point), y = HIWORD(point);
+        if (cmd == "locate") {
+            out = std::to_string(x) + " " + std::to_string(y);
+            return true;
+        }
+        LPARAM at = MAKELPARAM(x, y);
+        if (PostMessageW(w, WM_MOUSEMOVE, 0, at) && PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
+            PostMessageW(w, WM_LBUTTONUP, 0, at))
+            return true;
+        out = "cannot post the click";
         return false;
     }
     if (cmd == "shot") {
