@@ -175,7 +175,8 @@ LRESULT CALLBACK EngineWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 
 // Tools outside the process (the end-to-end tests' driver) find where to click in a page, as an
 // accessibility client would: wParam is a global atom naming a selector; the answer is the client
-// point at the middle of the first matching element, scrolled into view, or -1.
+// point at the middle of the first matching element, scrolled into view, or -1. An element without
+// size cannot be clicked and is not reported, so 0 (what other windows answer) is never a point.
 static UINT LocateMessage() {
   static const UINT message = RegisterWindowMessageW(L"HTMLayoutLocateElement");
   return message;
@@ -189,7 +190,7 @@ LRESULT EngineWindow::LocateElement(ATOM selector) {
   Element* found = nullptr;
   SelectElements(doc_->root(), selectors, [&](Element* e) { return (found = e) != nullptr; });
   Rect box;
-  if (!found || !doc_->ElementBox(found, box)) return -1;
+  if (!found || !doc_->ElementBox(found, box) || box.w <= 0 || box.h <= 0) return -1;
   int middle = box.y + box.h / 2;
   if (middle < scrollY_ || middle >= scrollY_ + ViewHeight()) SetScroll(box.y);
   return MAKELRESULT(box.x + box.w / 2, middle - scrollY_);

@@ -347,8 +347,11 @@ class Driver:
     def notop(self, cls="", caption="", seconds=None):
         self.call("notop", cls, caption, self.bound(seconds))
 
-    def child(self, window, what, seconds=None, hidden=False):
-        return int(self.call("child", window, what, self.bound(seconds), *(["hidden"] if hidden else [])))
+    def child(self, window, what, seconds=None, hidden=False, seen=False):
+        """A descendant by control id or class: shown by its own style; any with hidden; on the
+        screen with all its parents with seen."""
+        showing = ["hidden"] if hidden else ["seen"] if seen else []
+        return int(self.call("child", window, what, self.bound(seconds), *showing))
 
     def gone(self, window, seconds=None):
         self.call("gone", window, self.bound(seconds))
@@ -393,6 +396,10 @@ class Driver:
         """Where the first element of the HTML page matching selector is, or None."""
         point = self.call("locate", window, selector, check=False)
         return tuple(map(int, point.split())) if point else None
+
+    def page(self, window, selector, seconds=None):
+        """The HTML page on the screen under window that holds an element matching selector."""
+        return int(self.call("page", window, selector, self.bound(seconds)))
 
     def clickin(self, window, selector):
         self.call("clickin", window, selector)

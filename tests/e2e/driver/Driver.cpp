@@ -5,7 +5,8 @@
 // bound in seconds.
 //   top CLASS CAPTION SECONDS      a visible top-level window ("" matches any class or caption)
 //   notop CLASS CAPTION SECONDS    ok once no such window is visible
-//   child HWND ID|CLASS SECONDS [hidden]   a (visible, unless "hidden") descendant
+//   child HWND ID|CLASS SECONDS [hidden|seen]   a descendant shown by its own style, or any
+//                                  ("hidden"), or one on the screen with its parents ("seen")
 //   gone HWND SECONDS              ok once the window is destroyed or hidden
 //   tops                           every visible top-level window: HWND CLASS CAPTION, tab separated
 //   text HWND | settext HWND TEXT | visible HWND | enabled HWND | shown HWND | rect HWND
@@ -20,6 +21,7 @@
 //   locate HWND SELECTOR           "X Y": where in the HTML page (an engine window) the first
 //                                  element matching SELECTOR is, scrolled into view
 //   clickin HWND SELECTOR          a mouse click there
+//   page HWND SELECTOR SECONDS     the descendant HTML page on the screen that holds such an element
 // Texts are UTF-8; in texts "\t", "\n" and "\\" stand for a tab, a new line and a backslash.
 #include <windows.h>
 #include <commctrl.h>
@@ -147,10 +149,12 @@ std::vector<HWND> Tops(const std::wstring& cls, const std::wstring& caption) {
     return s.found;
 }
 
+enum class Showing { Own, Any, Seen };
+
 struct ChildSearch {
     int id;
     std::wstring cls;
-    bool hidden;
+    Showing showing;
     HWND found;
 };
 
@@ -159,15 +163,16 @@ BOOL CALLBACK MatchChild(HWND child, LPARAM param) {
     bool kind = s->cls.empty() ? GetDlgCtrlID(child) == s->id : ClassOf(child) == s->cls;
     // The control's own style: a view behind another tab is still "shown" by its own lights.
     bool shown = (GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (kind && (s->hidden || shown)) {
+    bool wanted = s->showing == Showing::Any || (s->showing == Showing::Seen ? IsWindowVisible(child) != FALSE : shown);
+    if (kind && wanted) {
         s->found = child;
         return FALSE;
     }
     return TRUE;
 }
 
-HWND Child(HWND root, const std::string& what, bool hidden) {
-    ChildSearch s = {0, std::wstring(), hidden, nullptr};
+HWND Child(HWND root, const std::string& what, Showing showing) {
+    ChildSearch s = {0, std::wstring(), showing, nullptr};
     char* end = nullptr;
     long id = std::strtol(what.c_str(), &end, 10);
     if (!what.empty() && *end == '\0')
@@ -306,6 +311,34 @@ bool Shot(HWND window, const std::wstring& path, std::string& why) {
     return ok;
 }
 
+// Where the engine's page w has the first element matching selector (x in the low word), or 0:
+// the engine answers -1 for none, other windows 0. The selector goes over in a global atom, so no
+// memory of ours crosses to the program.
+DWORD_PTR Locate(HWND w, const std::string& selector) {
+    static const UINT locate = RegisterWindowMessageW(L"HTMLayoutLocateElement");
+    ATOM atom = GlobalAddAtomA(selector.c_str());
+    DWORD_PTR point = 0;
+    bool answered = atom && SendMessageTimeoutW(w, locate, atom, 0, SMTO_ABORTIFHUNG, 10000, &point);
+    if (atom)
+        GlobalDeleteAtom(atom);
+    return answered && static_cast<LONG_PTR>(point) != -1 ? point : 0;
+}
+
+BOOL CALLBACK CollectSeen(HWND child, LPARAM param) {
+    if (IsWindowVisible(child))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
+    return TRUE;
+}
+
+HWND PageWith(HWND root, const std::string& selector) {
+    std::vector<HWND> seen;
+    EnumChildWindows(root, CollectSeen, reinterpret_cast<LPARAM>(&seen));
+    for (HWND w : seen)
+        if (Locate(w, selector))
+            return w;
+    return nullptr;
+}
+
 std::vector<std::string> Split(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -357,8 +390,8 @@ bool Run(const std::vector<std::string>& f, std::string& out) {
         if (!need(4))
             return false;
         HWND found = nullptr;
-        bool hidden = n > 4 && f[4] == "hidden";
-        if (Within(f[3], [&] { return (found = Child(w, f[2], hidden)) != nullptr || !IsWindow(w); }) && found) {
+        Showing showing = n < 5 ? Showing::Own : f[4] == "hidden" ? Showing::Any : Showing::Seen;
+        if (Within(f[3], [&] { return (found = Child(w, f[2], showing)) != nullptr || !IsWindow(w); }) && found) {
             out = Handle(found);
             return true;
         }
@@ -481,17 +514,22 @@ bool Run(const std::vector<std::string>& f, std::string& out) {
         out = "item " + f[2] + " does not take its tick";
         return false;
     }
+    if (cmd == "page") {
+        if (!need(4))
+            return false;
+        HWND found = nullptr;
+        if (Within(f[3], [&] { return (found = PageWith(w, f[2])) != nullptr; })) {
+            out = Handle(found);
+            return true;
+        }
+        out = "no page on the screen holds " + f[2];
+        return false;
+    }
     if (cmd == "locate" || cmd == "clickin") {
         if (!need(3))
             return false;
-        // The engine reads the selector from a global atom: no memory of ours crosses over.
-        static const UINT locate = RegisterWindowMessageW(L"HTMLayoutLocateElement");
-        ATOM atom = GlobalAddAtomA(f[2].c_str());
-        DWORD_PTR point = static_cast<DWORD_PTR>(-1);
-        bool answered = atom && SendMessageTimeoutW(w, locate, atom, 0, SMTO_ABORTIFHUNG, 10000, &point);
-        if (atom)
-            GlobalDeleteAtom(atom);
-        if (!answered || static_cast<LONG_PTR>(point) == -1) {
+        DWORD_PTR point = Locate(w, f[2]);
+        if (!point) {
             out = "no element " + f[2];
             return false;
         }
