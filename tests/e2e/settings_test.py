@@ -75,9 +75,11 @@ class SettingsTest(unittest.TestCase):
         self.assertEqual(self.checks(sheet), CHECKS_AFTER)
         d.press(d.child(sheet, IDOK))
         d.gone(sheet)
-        config = dict(p.query("SELECT key, value FROM Config2"))
-        self.assertEqual((config["ShowRecommended"], config["RenameType"], config["AutoPacking"],
-                          config["DownloadFolder"]), ("0", "3", "1", p.windows_path(folder) + "\\"))
+        # The database worker writes them a moment after the sheet is gone.
+        wanted = {"ShowRecommended": "0", "RenameType": "3", "AutoPacking": "1",
+                  "DownloadFolder": p.windows_path(folder) + "\\"}
+        stored = lambda: {k: v for k, v in p.query("SELECT key, value FROM Config2") if k in wanted}
+        vxprogram.wait_for("the settings stored", lambda: stored() == wanted, ARGS.bound, alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
 
         self.service.control("clear_log")
