@@ -13,6 +13,7 @@
 
 #include <common/FileText.h>
 
+#include "Css.h"
 #include "GdiFonts_win.h"
 #include "GdiPainter_win.h"
 #include "Images_win.h"
@@ -172,7 +173,31 @@ LRESULT CALLBACK EngineWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
   return r;
 }
 
+// Tools outside the process (the end-to-end tests' driver) find where to click in a page, as an
+// accessibility client would: wParam is a global atom naming a selector; the answer is the client
+// point at the middle of the first matching element, scrolled into view, or -1. An element without
+// size cannot be clicked and is not reported, so 0 (what other windows answer) is never a point.
+static UINT LocateMessage() {
+  static const UINT message = RegisterWindowMessageW(L"HTMLayoutLocateElement");
+  return message;
+}
+
+LRESULT EngineWindow::LocateElement(ATOM selector) {
+  char text[256] = {};
+  std::vector<Selector> selectors;
+  if (!GlobalGetAtomNameA(selector, text, sizeof text) || !ParseSelectorList(text, selectors)) return -1;
+  EnsureLayout();
+  Element* found = nullptr;
+  SelectElements(doc_->root(), selectors, [&](Element* e) { return (found = e) != nullptr; });
+  Rect box;
+  if (!found || !doc_->ElementBox(found, box) || box.w <= 0 || box.h <= 0) return -1;
+  int middle = box.y + box.h / 2;
+  if (middle < scrollY_ || middle >= scrollY_ + ViewHeight()) SetScroll(box.y);
+  return MAKELRESULT(box.x + box.w / 2, middle - scrollY_);
+}
+
 LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == LocateMessage() && msg != 0) return LocateElement(static_cast<ATOM>(wp));
   switch (msg) {
     case WM_NCDESTROY:
       HideTip();

@@ -53,6 +53,7 @@ class EngineWindow : public ResourceHost {
   void LoadFile(const std::u16string& uri);
   void Paint(HDC target, const RECT& update);
   void SetScroll(int y);
+  LRESULT LocateElement(ATOM selector);
   int ViewHeight() const;
   void OnMouseMove(int x, int y);
   void OnButtonUp(int x, int y);

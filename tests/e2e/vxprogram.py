@@ -281,6 +281,8 @@ def add_program_arguments(parser):
     parser.add_argument("--root", required=True, help="the service root compiled into the program")
     parser.add_argument("--port", type=int, required=True, help="the test's service port")
     parser.add_argument("--bound", type=float, default=90, help="seconds for each wait")
+    parser.add_argument("--driver", help="vxdriver.exe (tests/e2e/driver)")
+    parser.add_argument("--shots", help="the folder of the screenshots")
 
 
 def fresh_work(name):
@@ -305,3 +307,203 @@ def launch_only(program):
 def answers(program, seconds=5):
     """Whether the program's main window answers a message within seconds (it is not hung)."""
     return program.windowctl("answers", MAIN_CLASS, str(seconds)).returncode == 0
+
+
+class DriverError(AssertionError):
+    pass
+
+
+class Driver:
+    """tests/e2e/driver in the program's prefix: one command a line, one answer line each. Window
+    handles are the numbers it answers with; every wait is bounded on both sides of the pipe."""
+
+    def __init__(self, program, exe=None):
+        self.program = program
+        exe = exe or program.args.driver
+        if not exe:
+            raise AssertionError("the test needs --driver")
+        self.log = open(os.path.join(program.work, "driver.log"), "a")
+        self.proc = subprocess.Popen([program.args.wine_run, program.prefix, exe], env=program.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log)
+        self.buffer = b""
+
+    @staticmethod
+    def _field(value):
+        return str(value).replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n")
+
+    @staticmethod
+    def unescape(text):
+        out, i = [], 0
+        while i < len(text):
+            c = text[i]
+            if c == "\\" and i + 1 < len(text):
+                i += 1
+                c = {"t": "\t", "n": "\n"}.get(text[i], text[i])
+            out.append(c)
+            i += 1
+        return "".join(out)
+
+    def _line(self, bound):
+        import select
+        deadline = time.monotonic() + bound
+        while b"\n" not in self.buffer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise DriverError("the driver did not answer within %.0f s" % bound)
+            ready, _, _ = select.select([self.proc.stdout], [], [], left)
+            if ready:
+                chunk = os.read(self.proc.stdout.fileno(), 65536)
+                if not chunk:
+                    raise DriverError("the driver ended with %s" % self.proc.poll())
+                self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\n", 1)
+        return line.decode("utf-8", "replace").rstrip("\r")
+
+    def call(self, command, *fields, bound=None, check=True):
+        """The answer's value; a DriverError for "error ..." unless check is false (then None)."""
+        waits = [float(f) for f in fields if isinstance(f, float)]
+        line = "\t".join([command] + [self._field(f) for f in fields]) + "\n"
+        self.proc.stdin.write(line.encode("utf-8"))
+        self.proc.stdin.flush()
+        answer = self._line((bound or 60) + (waits[0] if waits else 0) + 60)
+        if answer == "ok" or answer.startswith("ok "):
+            return answer[3:]
+        if check:
+            raise DriverError("%s %s: %s" % (command, " ".join(map(str, fields)), answer))
+        return None
+
+    def bound(self, seconds):
+        return float(self.program.args.bound if seconds is None else seconds)
+
+    def top(self, cls="", caption="", seconds=None):
+        return int(self.call("top", cls, caption, self.bound(seconds)))
+
+    def notop(self, cls="", caption="", seconds=None):
+        self.call("notop", cls, caption, self.bound(seconds))
+
+    def child(self, window, what, seconds=None, hidden=False, seen=False):
+        """A descendant by control id or class: shown by its own style; any with hidden; on the
+        screen with all its parents with seen."""
+        showing = ["hidden"] if hidden else ["seen"] if seen else []
+        return int(self.call("child", window, what, self.bound(seconds), *showing))
+
+    def gone(self, window, seconds=None):
+        self.call("gone", window, self.bound(seconds))
+
+    def tops(self):
+        fields = self.call("tops").split("\t")
+        return [(int(fields[i]), self.unescape(fields[i + 1]), self.unescape(fields[i + 2]))
+                for i in range(0, len(fields) - 2, 3)]
+
+    def text(self, window):
+        return self.unescape(self.call("text", window))
+
+    def settext(self, window, text):
+        self.call("settext", window, text)
+
+    def visible(self, window):
+        return self.call("visible", window) == "1"
+
+    def enabled(self, window):
+        return self.call("enabled", window) == "1"
+
+    def shown(self, window):
+        return self.call("shown", window) == "1"
+
+    def click(self, window):
+        self.call("click", window)
+
+    def press(self, window):
+        """A posted BM_CLICK: the button takes the click as from the mouse (a box changes its tick)."""
+        self.post(window, 0x00F5)
+
+    def command(self, window, ident):
+        self.call("command", window, ident)
+
+    def key(self, window, vk):
+        self.call("key", window, vk)
+
+    def close(self, window):
+        self.call("close", window)
+
+    def locate(self, window, selector):
+        """Where the first element of the HTML page matching selector is, or None."""
+        point = self.call("locate", window, selector, check=False)
+        return tuple(map(int, point.split())) if point else None
+
+    def page(self, window, selector, seconds=None):
+        """The HTML page on the screen under window that holds an element matching selector."""
+        return int(self.call("page", window, selector, self.bound(seconds)))
+
+    def clickin(self, window, selector):
+        self.call("clickin", window, selector)
+
+    def post(self, window, msg, wparam=0, lparam=0):
+        self.call("post", window, msg, wparam, lparam)
+
+    def send(self, window, msg, wparam=0, lparam=0):
+        return int(self.call("send", window, msg, wparam, lparam))
+
+    def count(self, window):
+        return int(self.call("count", window))
+
+    def items(self, window, sub=0):
+        return [self.unescape(self.call("item", window, i, sub)) for i in range(self.count(window))]
+
+    def ticked(self, window, index):
+        return self.call("ticked", window, index) == "1"
+
+    def tick(self, window, index, on=True):
+        self.call("tick", window, index, 1 if on else 0)
+
+    def shot(self, window, name):
+        """The window's picture as shots/NAME.png; its path, or None without --shots."""
+        shots = self.program.args.shots
+        if not shots:
+            return None
+        os.makedirs(shots, exist_ok=True)
+        bmp = os.path.join(self.program.work, name + ".bmp")
+        self.call("shot", window, self.program.windows_path(bmp))
+        png = os.path.join(shots, name + ".png")
+        bmp_to_png(bmp, png)
+        os.remove(bmp)
+        return png
+
+    def stop(self):
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.write(b"quit\n")
+                self.proc.stdin.close()
+                self.proc.wait(20)
+            except (OSError, subprocess.TimeoutExpired):
+                self.proc.kill()
+                self.proc.wait(10)
+        self.log.close()
+
+
+def bmp_to_png(bmp, png):
+    """A 24-bit bottom-up BMP (the driver's pictures) as a PNG, written then renamed."""
+    import struct
+    import zlib
+    with open(bmp, "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    if bits != 24 or height <= 0:
+        raise AssertionError("%s is no bottom-up 24-bit picture" % bmp)
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(height - 1, -1, -1):
+        row = data[offset + y * stride:offset + y * stride + width * 3]
+        rgb = bytearray(len(row))
+        rgb[0::3], rgb[1::3], rgb[2::3] = row[2::3], row[1::3], row[0::3]
+        rows.append(b"\0" + bytes(rgb))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+
+    out = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+           chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
+    with open(png + ".part", "wb") as f:
+        f.write(out)
+    os.replace(png + ".part", png)
