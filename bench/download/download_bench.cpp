@@ -3,7 +3,8 @@
 // Usage: download_bench URL-PREFIX COUNT FOLDER [--phases] [--view]; image i is URL-PREFIX + "&n=" +
 // i. With --phases every image's request is timed phase by phase (bench/trace) and the phases are
 // printed. With --view the real download view in a shown window is the downloader's observer (its
-// rows, reports and paints on this thread) in place of the stand-in windows' recorder.
+// rows, reports and paints on this thread) in place of the stand-in windows' recorder; with
+// --view-hidden the view's window is never shown, for the share of its paints.
 #include <DownloaderTestSupport.h>
 
 #include <AppContext.h>
@@ -41,10 +42,11 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "cannot open the database\n");
         return 1;
     }
-    bool phases = false, withView = false;
+    bool phases = false, withView = false, hidden = false;
     for (int i = 4; i < argc; ++i) {
         phases = phases || std::wstring(argv[i]) == L"--phases";
-        withView = withView || std::wstring(argv[i]) == L"--view";
+        withView = withView || std::wstring(argv[i]) == L"--view" || std::wstring(argv[i]) == L"--view-hidden";
+        hidden = hidden || std::wstring(argv[i]) == L"--view-hidden";
     }
     DownloadWindows windows(context.Messages());
     CDownloaderImpl& downloader = context.GetDownloadMgr()->GetBuiltIn();
@@ -67,8 +69,10 @@ int wmain(int argc, wchar_t** argv) {
         GetClientRect(host, &rc);
         MoveWindow(view->GetHwnd(), 0, 0, rc.right, rc.bottom, FALSE);
         ShowWindow(view->GetHwnd(), SW_SHOW);
-        ShowWindow(host, SW_SHOW);
-        UpdateWindow(host);
+        if (!hidden) {
+            ShowWindow(host, SW_SHOW);
+            UpdateWindow(host);
+        }
     }
 
     const int tasks = 20;
@@ -108,7 +112,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("vellix images=%d done=%d failed=%d seconds=%.3f images/s=%.1f database-backlog-seconds=%.3f "
                 "peak-working-set-MB=%.1f peak-private-MB=%.1f%s%s\n",
                 count, done, failed, seconds, count / seconds, backlog, memory.PeakWorkingSetSize / 1048576.0,
-                memory.PeakPagefileUsage / 1048576.0, view ? " view=on" : "", finished ? "" : " UNFINISHED");
+                memory.PeakPagefileUsage / 1048576.0, !view ? "" : hidden ? " view=hidden" : " view=on", finished ? "" : " UNFINISHED");
     if (phases)
         vxbench::PrintPhases("download");
     if (view) {

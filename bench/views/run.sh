@@ -6,7 +6,8 @@
 #    states (view_bench);
 #  - bench/download's case (2,000 images of 50 KB, 20 ms latency, five slots, local test server)
 #    without a view and with the real download view attached in a shown window, alternating, RUNS
-#    times each (download_bench --view).
+#    times each (download_bench --view), and with the view's window never shown (--view-hidden) for
+#    the share of its paints.
 # Usage: bench/views/run.sh [RUNS] (default 3). VELLIX_ARCH picks one build.
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/../lib.sh"
@@ -49,11 +50,12 @@ for arch in "${arches[@]}"; do
   echo "== $arch: $count images of 50 KB at $latency_ms ms, five slots, without and with the download view"
   : > "$work/$arch-times.txt"
   for i in $(seq "$runs"); do
-    for mode in alone view; do
+    for mode in alone view hidden; do
       rm -rf "$work/dl"
       mkdir -p "$work/dl"
       flag=()
       [ $mode = view ] && flag=(--view)
+      [ $mode = hidden ] && flag=(--view-hidden)
       "$root/tools/wine-run.sh" "$b/wineprefix" "$b/bin/download_bench.exe" "$prefix" $count \
           "$(winpath "$work/dl")" "${flag[@]}" | tr -d '\r' > "$work/out.txt" || { cat "$work/out.txt"; exit 1; }
       sed "s/^/run $i $mode: /" "$work/out.txt"
@@ -73,6 +75,8 @@ for arch in "${arches[@]}"; do
       a = median(t["alone"]); v = median(t["view"]);
       printf "download without a view (median)  %8.3f s  runs:%s\n", a, t["alone"];
       printf "download with the view (median)   %8.3f s  runs:%s\n", v, t["view"];
+      printf "  split: the view never shown     %8.3f s  runs:%s (its handlers without its paints)\n",
+             median(t["hidden"]), t["hidden"];
       line = sprintf("download with the view / without  %8.3f   (%+.1f %%)   target within 5 %%", v / a, (v / a - 1) * 100);
       print line;
       print arch "  " line >> "'"$work/summary.txt"'";
