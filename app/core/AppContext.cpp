@@ -21,7 +21,7 @@ namespace {
 std::mutex g_contextLock;
 AppContext* g_context = nullptr;
 int g_contextRefs = 0;
-// Set while no thread holds the context.
+// Set once no thread holds a context that is going away.
 HANDLE g_contextIdle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
 
 // Stands for the window library's module lock: process-wide, taken only for one-time creation.
@@ -77,6 +77,7 @@ AppContext::~AppContext() {
         std::lock_guard<std::mutex> guard(g_contextLock);
         if (g_context == this)
             g_context = nullptr;
+        ResetEvent(g_contextIdle);
     }
     for (;;) {
         {
@@ -131,16 +132,17 @@ AppContextRef::AppContextRef() {
     std::lock_guard<std::mutex> guard(g_contextLock);
     if (g_context) {
         ctx_ = g_context;
-        if (++g_contextRefs == 1)
-            ResetEvent(g_contextIdle);
+        ++g_contextRefs;
     }
 }
 
 AppContextRef::~AppContextRef() {
     if (!ctx_)
         return;
+    // Only a context that is going away waits for the count: every message handler takes a
+    // reference, and an event set and reset each time is two round trips to the Wine server.
     std::lock_guard<std::mutex> guard(g_contextLock);
-    if (--g_contextRefs == 0)
+    if (--g_contextRefs == 0 && g_context != ctx_)
         SetEvent(g_contextIdle);
 }
 

@@ -1,16 +1,30 @@
 // Readers share one exclusive token: the first reader takes it for all, the last gives it back.
 #include "RwLock.h"
 
-#include <new>
-
-RwLock::RwLock() : token_(CreateSemaphoreW(nullptr, 1, 1, nullptr)) {
-    if (!token_)
-        throw std::bad_alloc();
+RwLock::RwLock() {
     InitializeCriticalSection(&cs_);
+    InitializeCriticalSection(&tokenLock_);
+    InitializeConditionVariable(&tokenFree_);
 }
 
 RwLock::~RwLock() {
+    DeleteCriticalSection(&tokenLock_);
     DeleteCriticalSection(&cs_);
+}
+
+void RwLock::TakeToken() {
+    CsGuard guard(tokenLock_);
+    while (tokenHeld_)
+        SleepConditionVariableCS(&tokenFree_, &tokenLock_, INFINITE);
+    tokenHeld_ = true;
+}
+
+void RwLock::GiveToken() {
+    {
+        CsGuard guard(tokenLock_);
+        tokenHeld_ = false;
+    }
+    WakeConditionVariable(&tokenFree_);
 }
 
 // The first reader waits for the token while holding the critical section, so later readers queue
@@ -18,19 +32,19 @@ RwLock::~RwLock() {
 void RwLock::BeginRead() {
     CsGuard guard(cs_);
     if (++readers_ == 1)
-        WaitForSingleObject(token_.get(), INFINITE);
+        TakeToken();
 }
 
 void RwLock::EndRead() {
     CsGuard guard(cs_);
     if (--readers_ == 0)
-        ReleaseSemaphore(token_.get(), 1, nullptr);
+        GiveToken();
 }
 
 void RwLock::BeginWrite() {
-    WaitForSingleObject(token_.get(), INFINITE);
+    TakeToken();
 }
 
 void RwLock::EndWrite() {
-    ReleaseSemaphore(token_.get(), 1, nullptr);
+    GiveToken();
 }

@@ -18,9 +18,17 @@ public:
     void EndWrite();
 
 private:
+    void TakeToken();
+    void GiveToken();
+
     CRITICAL_SECTION cs_;
     LONG readers_ = 0;
-    AutoHandle token_;
+    // The exclusive token, given back by whichever thread ends the hold. A flag with a condition
+    // rather than a kernel semaphore: under Wine every semaphore wait and release is a round trip
+    // to the server, and the message centre takes this lock several times for each message.
+    CRITICAL_SECTION tokenLock_;
+    CONDITION_VARIABLE tokenFree_;
+    bool tokenHeld_ = false;
 };
 
 class ReadLock {

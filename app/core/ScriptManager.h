@@ -104,7 +104,7 @@ public:
 
     const std::shared_ptr<ScriptLifetimes>& Lifetimes() const { return lifetimes_; }
 
-    RwLock lock;  // the semaphore also serialises every load made here
+    RwLock lock;  // its token also serialises every load made here
     std::map<std::string, Vellix::Script*> scripts;
 
 private:
