@@ -2,30 +2,19 @@
 """Closing the main window with downloads unfinished asks first: "No" keeps the program and its
 downloads going, "Yes" ends it cleanly, and the next start carries the tasks to their end with
 every image whole and nothing left over."""
-import argparse
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
-ARGS = None
 IDYES, IDNO = 6, 7
 MESSAGE_TEXT = 65535  # the static text of a message box
 
 
-class CloseTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("close")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-        self.driver = vxprogram.Driver(self.program)
-        self.addCleanup(self.driver.stop)
+class CloseTest(vxprogram.ProgramTest):
+    DRIVEN = True
 
     def done_images(self):
         return self.program.query("SELECT COUNT(*) FROM Image2 WHERE status=?", (us.IMAGE_DONE,))[0][0]
@@ -53,18 +42,18 @@ class CloseTest(unittest.TestCase):
         us.tick_all(d, volumes)
         d.click(download)
         vxprogram.wait_for("the tasks", lambda: len(p.query("SELECT * FROM Task2")) == len(comic["volumes"]),
-                           ARGS.bound, alive=p.alive)
+                           self.args.bound, alive=p.alive)
 
         box = self.ask_to_close(main)
         d.command(box, IDNO)
         d.gone(box)
         before = self.done_images()
-        vxprogram.wait_for("more images after No", lambda: self.done_images() > before, ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("more images after No", lambda: self.done_images() > before, self.args.bound, alive=p.alive)
         self.assertTrue(d.visible(main))
 
         box = self.ask_to_close(main)
         d.command(box, IDYES)
-        self.assertEqual(p.proc.wait(ARGS.bound), 0, p.output())
+        self.assertEqual(p.proc.wait(self.args.bound), 0, p.output())
         self.assertLess(self.done_images(), images)
         self.assertEqual(p.query("PRAGMA integrity_check"), [("ok",)])
 
@@ -76,18 +65,10 @@ class CloseTest(unittest.TestCase):
         self.assertEqual(d.text(start), "Start")
         d.click(start)
         vxprogram.wait_for("the tasks to finish after the restart", lambda: us.tasks_done(p, len(comic["volumes"])),
-                           ARGS.bound, alive=p.alive)
+                           self.args.bound, alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
         us.check_downloads(self, p, 1, [(comic, v) for v in comic["volumes"]], False)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests()

@@ -2,17 +2,14 @@
 """The service and the site failing in each way the test control offers: at start-up the program
 still comes up and answers; while downloading, each broken answer fails its image (and only its
 image), no broken file stands under an image's final name, and the window answers throughout."""
-import argparse
 import os
 import subprocess
 import sys
-import unittest
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import vxprogram  # noqa: E402
 
-ARGS = None
 DONE, FAILED = 2, 3
 COMIC = "yuexia"
 
@@ -30,15 +27,7 @@ SLOW = {"delay_ms": "1500"}
 HEALTHY = 3
 
 
-class FaultsTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("faults")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-
+class FaultsTest(vxprogram.ProgramTest):
     def test_start_up_with_the_service_failing(self):
         s, p = self.service, self.program
         for name, params in FAILURES + [("slow", {"delay_ms": "3000"})]:
@@ -47,7 +36,7 @@ class FaultsTest(unittest.TestCase):
                 s.control("clear_log")
                 s.control("fail", path="/v2/*", server="service", **params)
                 p.start()
-                vxprogram.wait_for("the configuration request", lambda: s.log("/v2/config.php"), ARGS.bound,
+                vxprogram.wait_for("the configuration request", lambda: s.log("/v2/config.php"), self.args.bound,
                                    alive=p.alive)
                 self.assertTrue(vxprogram.answers(p), "the window does not answer with the service's %s" % name)
                 self.assertEqual(p.close(), 0, p.output())
@@ -67,14 +56,14 @@ class FaultsTest(unittest.TestCase):
 
         p.start()
         road = subprocess.Popen(
-            [ARGS.wine_run, p.prefix, ARGS.road_steps, s.site + "/comic/%s.html" % COMIC, "Faults", "3",
-             str(int(ARGS.bound))],
+            [self.args.wine_run, p.prefix, self.args.road_steps, s.site + "/comic/%s.html" % COMIC, "Faults", "3",
+             str(int(self.args.bound))],
             env=p.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.addCleanup(lambda: road.poll() is None and road.kill())
         # While the slow answer is awaited the window still answers.
-        vxprogram.wait_for("the slow image asked", lambda: s.log(slow), ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the slow image asked", lambda: s.log(slow), self.args.bound, alive=p.alive)
         self.assertTrue(vxprogram.answers(p), "the window does not answer during the download")
-        out, err = road.communicate(timeout=ARGS.bound + 60)
+        out, err = road.communicate(timeout=self.args.bound + 60)
         self.assertEqual(road.returncode, 0, "the road did not end: %s %s" % (out, err))
         self.assertTrue(vxprogram.answers(p))
 
@@ -103,14 +92,5 @@ class FaultsTest(unittest.TestCase):
         self.assertEqual(p.close(), 0, p.output())
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    parser.add_argument("--road-steps", required=True, help="road_steps.exe (bench/road)")
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests(road_steps=True)

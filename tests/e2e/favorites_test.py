@@ -1,16 +1,13 @@
 #!/usr/bin/env python3
 """A favourite added from the comic view is still one after a restart; a volume the site gains
 later is found by the update check and grabbed from it to its files."""
-import argparse
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
-ARGS = None
 IDOK = 1
 COMIC_PAGE = 1110
 ID_FAV_CHECK_UPDATE = 41000
@@ -19,23 +16,15 @@ NEW_CATEGORY = 1233
 INPUT_EDIT = 1320
 
 
-class FavoritesTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("favorites")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-        self.driver = vxprogram.Driver(self.program)
-        self.addCleanup(self.driver.stop)
+class FavoritesTest(vxprogram.ProgramTest):
+    DRIVEN = True
 
     def open_comic(self, main, comic):
         d = self.driver
         us.open_address(d, main, "%s/comic/%s.html" % (self.service.site, comic["id"]), len(comic["volumes"]))
         page = d.child(main, COMIC_PAGE)
         vxprogram.wait_for("the comic page's commands",
-                           lambda: d.locate(page, "#add-fav") or d.locate(page, "#edit-fav"), ARGS.bound)
+                           lambda: d.locate(page, "#add-fav") or d.locate(page, "#edit-fav"), self.args.bound)
         return page
 
     def another_dialog(self, than):
@@ -52,16 +41,16 @@ class FavoritesTest(unittest.TestCase):
         dialog = d.top("#32770")
         # The first favourite needs a category first.
         d.press(d.child(dialog, NEW_CATEGORY))
-        ask = vxprogram.wait_for("the category's name dialog", lambda: self.another_dialog(dialog), ARGS.bound)
+        ask = vxprogram.wait_for("the category's name dialog", lambda: self.another_dialog(dialog), self.args.bound)
         d.settext(d.child(ask, INPUT_EDIT), "Reading")
         d.press(d.child(ask, IDOK))
         d.gone(ask)
         ok = d.child(dialog, IDOK)
-        vxprogram.wait_for("OK enabled", lambda: d.enabled(ok), ARGS.bound)
+        vxprogram.wait_for("OK enabled", lambda: d.enabled(ok), self.args.bound)
         d.shot(dialog, "favorite")
         d.press(ok)
         d.gone(dialog)
-        vxprogram.wait_for("the comic view to show the favourite", lambda: d.locate(page, "#edit-fav"), ARGS.bound)
+        vxprogram.wait_for("the comic view to show the favourite", lambda: d.locate(page, "#edit-fav"), self.args.bound)
         self.assertEqual(p.close(), 0, p.output())
 
         p.start()
@@ -74,12 +63,12 @@ class FavoritesTest(unittest.TestCase):
         d.command(main, ID_FAV_CHECK_UPDATE)
         check = d.top("#32770", "Check for Updates")
         ok = d.child(check, IDOK)
-        vxprogram.wait_for("the update check to end", lambda: d.enabled(ok), ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the update check to end", lambda: d.enabled(ok), self.args.bound, alive=p.alive)
         d.shot(check, "update-check")
         d.press(d.child(check, CHECK_ALL))
         d.press(ok)
         d.gone(check)
-        vxprogram.wait_for("the new volume's task to finish", lambda: us.tasks_done(p, 1), ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the new volume's task to finish", lambda: us.tasks_done(p, 1), self.args.bound, alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
         added = {"title": "Epilogue", "pages": ["png", "jpg"]}
         names = [n for n, in p.query("SELECT Name FROM Task2")]
@@ -88,13 +77,5 @@ class FavoritesTest(unittest.TestCase):
         us.check_downloads(self, p, 1, [(comic, added)], False)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests()

@@ -2,17 +2,14 @@
 """A download killed with SIGKILL halfway resumes at the next start with nothing lost: every image
 ends done once, no file under its final name is short, no unfinished file counts as done, and the
 files are the bytes the site serves."""
-import argparse
 import os
 import subprocess
 import sys
-import unittest
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import vxprogram  # noqa: E402
 
-ARGS = None
 COMIC = "kite"
 VOLUMES = 3
 PAGES = 40
@@ -21,15 +18,7 @@ DONE, FAILED = 2, 3
 START_BUTTON = 1102  # the download view's Start / Pause
 
 
-class KillResumeTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("killresume")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-
+class KillResumeTest(vxprogram.ProgramTest):
     def images(self):
         return self.program.query("SELECT Image2.url, Image2.ref, Image2.target, Image2.status, Image2.ext, Task2.Path, Task2.Cookie FROM Image2 "
                                   "JOIN Task2 ON Image2.parent = Task2.rowid ORDER BY Image2.url")
@@ -80,14 +69,14 @@ class KillResumeTest(unittest.TestCase):
 
         p.start()
         road = subprocess.Popen(
-            [ARGS.wine_run, p.prefix, ARGS.road_steps, s.site + "/comic/%s.html" % COMIC, "Kill",
-             str(VOLUMES + 1), str(int(ARGS.bound))],
+            [self.args.wine_run, p.prefix, self.args.road_steps, s.site + "/comic/%s.html" % COMIC, "Kill",
+             str(VOLUMES + 1), str(int(self.args.bound))],
             env=p.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: road.poll() is None and road.kill())
 
         def done_count():
             return sum(1 for r in p.query("SELECT status FROM Image2") if r[0] == DONE)
-        vxprogram.wait_for("half of the images", lambda: done_count() >= total // 2, ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("half of the images", lambda: done_count() >= total // 2, self.args.bound, alive=p.alive)
         p.kill9()
         road.wait(60)
         asked_before = len(s.log("/img/%s/*" % COMIC))
@@ -108,7 +97,7 @@ class KillResumeTest(unittest.TestCase):
         # The stored tasks wait for the user, as after any start: the download view's Start.
         p.press(START_BUTTON)
         try:
-            vxprogram.wait_for("every image to end", settled, ARGS.bound, alive=p.alive)
+            vxprogram.wait_for("every image to end", settled, self.args.bound, alive=p.alive)
         except AssertionError:
             raise AssertionError("tasks %s, images %s" % (
                 p.query("SELECT rowid, Status FROM Task2"),
@@ -128,14 +117,5 @@ class KillResumeTest(unittest.TestCase):
                          "unfinished files were left behind")
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    parser.add_argument("--road-steps", required=True, help="road_steps.exe (bench/road)")
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests(road_steps=True)

@@ -1,18 +1,15 @@
 #!/usr/bin/env python3
 """Killed with SIGKILL at varied moments while it writes its settings and favourites at start-up,
 the program keeps the old or the new state of each, never an empty or broken one."""
-import argparse
 import json
 import os
 import sqlite3
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import vxprogram  # noqa: E402
 
-ARGS = None
 BOM = b"\xef\xbb\xbf"
 # Seconds from the process's appearance to the kill: from before the database opens to after the
 # main window stands.
@@ -21,15 +18,7 @@ KILL_AFTER = [0.0, 0.05, 0.1, 0.2, 0.35, 0.5, 0.8, 1.2, 1.8, 2.5]
 OLD = {"Language": "xx-unknown", "Downloader": "no-such-downloader"}
 
 
-class KillStateTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("killstate")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-
+class KillStateTest(vxprogram.ProgramTest):
     @property
     def favorites(self):
         return os.path.join(self.program.folder, "Favorites.json")
@@ -66,7 +55,7 @@ class KillStateTest(unittest.TestCase):
         p.close()
         self.prepare_old_state()
         p.start()
-        vxprogram.wait_for("the favourites file", lambda: os.path.exists(self.favorites), ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the favourites file", lambda: os.path.exists(self.favorites), self.args.bound, alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
         new_tree = self.favorites_tree()
         self.assertTrue(new_tree, "no favourites were written")
@@ -93,19 +82,11 @@ class KillStateTest(unittest.TestCase):
 
         # And the next start, from whatever the last kill left, is whole.
         p.start()
-        vxprogram.wait_for("the favourites file", lambda: os.path.exists(self.favorites), ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the favourites file", lambda: os.path.exists(self.favorites), self.args.bound, alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
         self.assertEqual(self.favorites_tree(), new_tree)
         self.assertEqual({k: self.config().get(k) for k in OLD}, new)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests()

@@ -1,31 +1,20 @@
 #!/usr/bin/env python3
 """Images the site failed are fetched by the repair dialog once the site is healthy again: the
 download view's Repair link, the dialog's OK, and every file whole."""
-import argparse
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
-ARGS = None
 IMAGE_FAILED = 3
 IDOK = 1
 REPAIR_LIST = 1300
 
 
-class RepairTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("repair")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-        self.driver = vxprogram.Driver(self.program)
-        self.addCleanup(self.driver.stop)
+class RepairTest(vxprogram.ProgramTest):
+    DRIVEN = True
 
     def test_failed_images_are_repaired_once_the_site_heals(self):
         p, d, s = self.program, self.driver, self.service
@@ -43,7 +32,7 @@ class RepairTest(unittest.TestCase):
             return (len(tasks) == len(comic["volumes"]) and all(t == us.TASK_FINISHED for t, in tasks)
                     and states and all(st in (us.IMAGE_DONE, IMAGE_FAILED) for st in states)
                     and IMAGE_FAILED in states)
-        vxprogram.wait_for("the tasks to end with the failed pages", ended_with_failures, ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the tasks to end with the failed pages", ended_with_failures, self.args.bound, alive=p.alive)
         failed = p.query("SELECT url FROM Image2 WHERE status=?", (IMAGE_FAILED,))
         self.assertTrue(all("/img/harbor/vol-1/2" in u for u, in failed), failed)
 
@@ -57,19 +46,11 @@ class RepairTest(unittest.TestCase):
             d.tick(listed, i)
         d.command(dialog, IDOK)
         d.gone(dialog)
-        vxprogram.wait_for("the repaired images", lambda: us.tasks_done(p, len(comic["volumes"])), ARGS.bound,
+        vxprogram.wait_for("the repaired images", lambda: us.tasks_done(p, len(comic["volumes"])), self.args.bound,
                            alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
         us.check_downloads(self, p, 1, [(comic, v) for v in comic["volumes"]], False)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests()

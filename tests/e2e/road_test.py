@@ -3,16 +3,13 @@
 the comic view, Download, the grab dialog to its end, the download view's tasks finished; every
 image lies where "RenameType" puts it, Task2 and Image2 agree with the files, and with
 "AutoPacking" every task's archive holds exactly its images."""
-import argparse
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
-ARGS = None
 
 # comic, "RenameType", "AutoPacking", screenshots of the steps
 CASES = [
@@ -22,21 +19,14 @@ CASES = [
 ]
 
 
-class RoadTest(unittest.TestCase):
-    def setUp(self):
-        self.work, remove = vxprogram.fresh_work("road")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, self.work, ARGS.port)
-        self.addCleanup(self.service.stop)
+class RoadTest(vxprogram.ProgramTest):
+    ONE_PROGRAM = False
 
     def program(self, case):
         work = os.path.join(self.work, case)
         os.makedirs(work)
-        program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(program.shutdown)
-        driver = vxprogram.Driver(program)
-        self.addCleanup(driver.stop)
-        return program, driver
+        program = self.new_program(work)
+        return program, self.new_driver(program)
 
     def test_the_road_for_every_naming_and_packing(self):
         for comic_id, rename_type, packing, shots in CASES:
@@ -77,26 +67,18 @@ class RoadTest(unittest.TestCase):
         d.gone(grab)
 
         count = len(comic["volumes"])
-        vxprogram.wait_for("the tasks to finish", lambda: us.tasks_done(p, count), ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the tasks to finish", lambda: us.tasks_done(p, count), self.args.bound, alive=p.alive)
         start = d.child(main, us.START_BUTTON, hidden=True)
-        vxprogram.wait_for("the download view's Start button to go", lambda: not d.shown(start), ARGS.bound)
+        vxprogram.wait_for("the download view's Start button to go", lambda: not d.shown(start), self.args.bound)
         if packing:
             archives = [us.clean(name) + ".zip" for name, in p.query("SELECT Name FROM Task2")]
             vxprogram.wait_for("the archives", lambda: all(os.path.isfile(os.path.join(p.downloads, a))
-                                                           for a in archives), ARGS.bound, alive=p.alive)
+                                                           for a in archives), self.args.bound, alive=p.alive)
         if shots:
             d.shot(main, "downloads")
         self.assertEqual(p.close(), 0, p.output())
         us.check_downloads(self, p, rename_type, [(comic, v) for v in comic["volumes"]], packing)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests()

@@ -1,28 +1,16 @@
 #!/usr/bin/env python3
 """A keyword typed into the address box searches the service; a result opened in the search tab
 shows its comic, whose volumes are grabbed to their files."""
-import argparse
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
-ARGS = None
 
-
-class SearchTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("search")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-        self.driver = vxprogram.Driver(self.program)
-        self.addCleanup(self.driver.stop)
+class SearchTest(vxprogram.ProgramTest):
+    DRIVEN = True
 
     def test_a_result_of_a_keyword_is_opened_and_grabbed(self):
         p, d, service = self.program, self.driver, self.service
@@ -38,19 +26,11 @@ class SearchTest(unittest.TestCase):
         volumes, download = us.wait_volumes(d, main, len(comic["volumes"]))
         self.assertEqual(us.tick_all(d, volumes), [v["title"] for v in comic["volumes"]])
         d.click(download)
-        vxprogram.wait_for("the tasks to finish", lambda: us.tasks_done(p, len(comic["volumes"])), ARGS.bound,
+        vxprogram.wait_for("the tasks to finish", lambda: us.tasks_done(p, len(comic["volumes"])), self.args.bound,
                            alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
         us.check_downloads(self, p, 1, [(comic, v) for v in comic["volumes"]], False)
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests()

@@ -2,16 +2,13 @@
 """Settings changed in the settings sheet are stored, shown again by the sheet after a restart, and
 in force: no start page when it is switched off, downloads into the new folder, named and packed
 as chosen."""
-import argparse
 import os
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
-ARGS = None
 ID_SETTINGS = 40003
 IDOK, IDCANCEL = 1, 2
 PSM_SETCURSEL = 0x0400 + 101
@@ -23,16 +20,8 @@ FOLDER, CLASSIFY, PER_VOLUME, COMIC_VOLUME, PER_COMIC, AUTO_ZIP = 1242, 1244, 12
 CHECKS_AFTER = {SHOW_HOT: 0, MIN_TRAY: 0, CLASSIFY: 1, PER_VOLUME: 0, COMIC_VOLUME: 0, PER_COMIC: 1, AUTO_ZIP: 1}
 
 
-class SettingsTest(unittest.TestCase):
-    def setUp(self):
-        self.work, remove = vxprogram.fresh_work("settings")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, self.work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, self.work, self.service)
-        self.addCleanup(self.program.shutdown)
-        self.driver = vxprogram.Driver(self.program)
-        self.addCleanup(self.driver.stop)
+class SettingsTest(vxprogram.ProgramTest):
+    DRIVEN = True
 
     def open_sheet(self, main):
         d = self.driver
@@ -44,7 +33,7 @@ class SettingsTest(unittest.TestCase):
         d = self.driver
         d.post(sheet, PSM_SETCURSEL, index, 0)
         found = d.child(sheet, control)
-        vxprogram.wait_for("page %d" % index, lambda: d.visible(found), ARGS.bound)
+        vxprogram.wait_for("page %d" % index, lambda: d.visible(found), self.args.bound)
         return found
 
     def checks(self, sheet):
@@ -79,7 +68,7 @@ class SettingsTest(unittest.TestCase):
         wanted = {"ShowRecommended": "0", "RenameType": "3", "AutoPacking": "1",
                   "DownloadFolder": p.windows_path(folder) + "\\"}
         stored = lambda: {k: v for k, v in p.query("SELECT key, value FROM Config2") if k in wanted}
-        vxprogram.wait_for("the settings stored", lambda: stored() == wanted, ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the settings stored", lambda: stored() == wanted, self.args.bound, alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
 
         self.service.control("clear_log")
@@ -95,23 +84,15 @@ class SettingsTest(unittest.TestCase):
         volumes, download = us.open_address(d, main, self.service.site + "/comic/harbor.html", len(comic["volumes"]))
         us.tick_all(d, volumes)
         d.click(download)
-        vxprogram.wait_for("the tasks to finish", lambda: us.tasks_done(p, len(comic["volumes"])), ARGS.bound,
+        vxprogram.wait_for("the tasks to finish", lambda: us.tasks_done(p, len(comic["volumes"])), self.args.bound,
                            alive=p.alive)
         archives = [os.path.join(folder, us.clean(n) + ".zip") for n, in p.query("SELECT Name FROM Task2")]
-        vxprogram.wait_for("the archives", lambda: all(map(os.path.isfile, archives)), ARGS.bound, alive=p.alive)
+        vxprogram.wait_for("the archives", lambda: all(map(os.path.isfile, archives)), self.args.bound, alive=p.alive)
         self.assertEqual(p.close(), 0, p.output())
         self.assertEqual(self.service.log("/recommended.html"), [])
         us.check_downloads(self, p, 3, [(comic, v) for v in comic["volumes"]], True, folder=folder)
         self.assertFalse(os.listdir(p.downloads))
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests()

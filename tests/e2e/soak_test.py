@@ -3,18 +3,15 @@
 or slow. Every image ends done or failed once, the stored rows agree with the files, no slot stays
 stuck, and the program's private bytes and handles at the end are within 10 % of their value after
 the first thousand images."""
-import argparse
 import os
 import re
 import subprocess
 import sys
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import vxprogram  # noqa: E402
 
-ARGS = None
 DONE, FAILED = 2, 3
 COMIC = "harbor"
 TASKS, PAGES = 50, 200
@@ -24,15 +21,7 @@ SLOW_MS = "150"
 STALL = 30  # seconds without one more image ended
 
 
-class SoakTest(unittest.TestCase):
-    def setUp(self):
-        work, remove = vxprogram.fresh_work("soak")
-        self.addCleanup(remove)
-        self.service = vxprogram.Service(ARGS.service, work, ARGS.port)
-        self.addCleanup(self.service.stop)
-        self.program = vxprogram.Program(ARGS, work, self.service)
-        self.addCleanup(self.program.shutdown)
-
+class SoakTest(vxprogram.ProgramTest):
     def usage(self):
         """Private bytes and handles. Wine answers 0 for another process's private bytes and handle
         count, so the private bytes are the process's anonymous resident memory as Linux counts it,
@@ -69,8 +58,8 @@ class SoakTest(unittest.TestCase):
 
         p.start()
         road = subprocess.Popen(
-            [ARGS.wine_run, p.prefix, ARGS.road_steps, s.site + "/comic/%s.html" % COMIC, "Soak", str(TASKS + 3),
-             str(int(ARGS.bound) * 4)],
+            [self.args.wine_run, p.prefix, self.args.road_steps, s.site + "/comic/%s.html" % COMIC, "Soak", str(TASKS + 3),
+             str(int(self.args.bound) * 4)],
             env=p.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.addCleanup(lambda: road.poll() is None and road.kill())
 
@@ -111,14 +100,5 @@ class SoakTest(unittest.TestCase):
         self.assertEqual(p.close(), 0, p.output())
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    vxprogram.add_program_arguments(parser)
-    parser.add_argument("--road-steps", required=True, help="road_steps.exe (bench/road)")
-    ARGS, rest = parser.parse_known_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    vxprogram.run_tests(road_steps=True)

@@ -4,6 +4,7 @@ reference service of the test's own, driven from outside through its windows, st
 Used by the end-to-end tests and the package test. Everything here waits with a bound: a program
 that hangs fails the test instead of hanging ctest.
 """
+import argparse
 import json
 import os
 import shutil
@@ -12,6 +13,7 @@ import sqlite3
 import subprocess
 import sys
 import time
+import unittest
 import urllib.parse
 import urllib.request
 import zipfile
@@ -307,6 +309,49 @@ def launch_only(program):
 def answers(program, seconds=5):
     """Whether the program's main window answers a message within seconds (it is not hung)."""
     return program.windowctl("answers", MAIN_CLASS, str(seconds)).returncode == 0
+
+
+ARGS = None  # the running script's arguments, parsed by run_tests
+
+
+class ProgramTest(unittest.TestCase):
+    """Each test in a work folder of its own, with its own reference service (self.service) and
+    unpacked program (self.program); with DRIVEN also the driver (self.driver). A test that needs
+    several program folders sets ONE_PROGRAM false and makes them with new_program."""
+    DRIVEN = False
+    ONE_PROGRAM = True
+
+    def setUp(self):
+        self.args = ARGS
+        self.work, remove = fresh_work(type(self).__name__.lower())
+        self.addCleanup(remove)
+        self.service = Service(ARGS.service, self.work, ARGS.port)
+        self.addCleanup(self.service.stop)
+        if self.ONE_PROGRAM:
+            self.program = self.new_program(self.work)
+            if self.DRIVEN:
+                self.driver = self.new_driver(self.program)
+
+    def new_program(self, work):
+        program = Program(ARGS, work, self.service)
+        self.addCleanup(program.shutdown)
+        return program
+
+    def new_driver(self, program):
+        driver = Driver(program)
+        self.addCleanup(driver.stop)
+        return driver
+
+
+def run_tests(road_steps=False):
+    """Parses the harness's arguments into ARGS and runs the calling script's tests."""
+    global ARGS
+    parser = argparse.ArgumentParser()
+    add_program_arguments(parser)
+    if road_steps:
+        parser.add_argument("--road-steps", required=True, help="road_steps.exe (bench/road)")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
 
 
 class DriverError(AssertionError):
