@@ -523,6 +523,8 @@ class Driver:
             except (OSError, subprocess.TimeoutExpired):
                 self.proc.kill()
                 self.proc.wait(10)
+        if self.proc.stdout:
+            self.proc.stdout.close()
         self.log.close()
 
 
