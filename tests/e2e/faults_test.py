@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The service and the site failing in each way the test control offers: at start-up the program
-still comes up and answers; while downloading, each broken answer fails its image (and only its
+either says it cannot start and ends, or comes up and answers; while downloading, each broken answer fails its image (and only its
 image), no broken file stands under an image's final name, and the window answers throughout."""
 import os
 import subprocess
@@ -8,6 +8,7 @@ import sys
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
 DONE, FAILED = 2, 3
@@ -25,11 +26,18 @@ FAILURES = [
 # Slow answers that still come whole: their images are done.
 SLOW = {"delay_ms": "1500"}
 HEALTHY = 3
+# Without a whole answer at start-up the program cannot start; a whole one, even without a
+# catalogue in it, lets it start.
+START_UP_REFUSED = {"status 500", "status 404", "dropped connection", "truncated body"}
+IDOK = 1
+MESSAGE_TEXT = 65535
 
 
 class FaultsTest(vxprogram.ProgramTest):
+    DRIVEN = True
+
     def test_start_up_with_the_service_failing(self):
-        s, p = self.service, self.program
+        s, p, d = self.service, self.program, self.driver
         for name, params in FAILURES + [("slow", {"delay_ms": "3000"})]:
             with self.subTest(name):
                 s.control("clear_failures")
@@ -39,6 +47,14 @@ class FaultsTest(vxprogram.ProgramTest):
                 vxprogram.wait_for("the configuration request", lambda: s.log("/v2/config.php"), self.args.bound,
                                    alive=p.alive)
                 self.assertTrue(vxprogram.answers(p), "the window does not answer with the service's %s" % name)
+                if name in START_UP_REFUSED:
+                    box = d.top("#32770", "Error")
+                    self.assertTrue(d.text(d.child(box, MESSAGE_TEXT)).startswith("Failed to initialize"))
+                    d.command(box, IDOK)
+                    self.assertEqual(p.proc.wait(self.args.bound), 0, p.output())
+                    continue
+                us.main_window(d)
+                self.assertTrue(vxprogram.answers(p))
                 self.assertEqual(p.close(), 0, p.output())
         self.assertEqual(p.query("PRAGMA integrity_check"), [("ok",)])
 
