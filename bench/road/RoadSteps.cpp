@@ -14,6 +14,8 @@
 #include <cwchar>
 #include <string>
 
+#include <RemoteList.h>
+
 namespace {
 
 // The program's ids (app/resources/Resource.h).
@@ -72,57 +74,6 @@ void Click(HWND button) {
                         reinterpret_cast<LPARAM>(button), SMTO_NORMAL, 30000, &result);
 }
 
-// List-view items of another process: the item structure and its text live in that process.
-class RemoteList {
-public:
-    explicit RemoteList(HWND list) : list_(list) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(list, &pid);
-        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-        if (process_)
-            memory_ = static_cast<char*>(VirtualAllocEx(process_, nullptr, kSize, MEM_COMMIT, PAGE_READWRITE));
-    }
-    ~RemoteList() {
-        if (memory_)
-            VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
-        if (process_)
-            CloseHandle(process_);
-    }
-    bool Valid() const { return memory_ != nullptr; }
-
-    std::wstring Text(int item) {
-        LVITEMW lv = {};
-        lv.iSubItem = 0;
-        lv.pszText = reinterpret_cast<wchar_t*>(memory_ + sizeof lv);
-        lv.cchTextMax = kChars;
-        wchar_t text[kChars] = {};
-        if (!Put(lv) || !SendMessageW(list_, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(memory_)) ||
-            !ReadProcessMemory(process_, memory_ + sizeof lv, text, sizeof text - sizeof(wchar_t), nullptr))
-            return std::wstring();
-        return text;
-    }
-    // Unselected as well: a selected row that changes its tick is ticked again by the view.
-    bool SetTicked(int item, bool ticked) {
-        LVITEMW lv = {};
-        lv.stateMask = LVIS_STATEIMAGEMASK | LVIS_SELECTED;
-        lv.state = INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1);
-        return Put(lv) && SendMessageW(list_, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(memory_));
-    }
-    bool Ticked(int item) const {
-        return (SendMessageW(list_, LVM_GETITEMSTATE, item, LVIS_STATEIMAGEMASK) & LVIS_STATEIMAGEMASK) ==
-               INDEXTOSTATEIMAGEMASK(2);
-    }
-
-private:
-    static const int kChars = 512;
-    static const SIZE_T kSize = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
-    bool Put(const LVITEMW& lv) { return WriteProcessMemory(process_, memory_, &lv, sizeof lv, nullptr) != 0; }
-
-    HWND list_;
-    HANDLE process_ = nullptr;
-    char* memory_ = nullptr;
-};
-
 HWND MainWindow() {
     for (;;) {
         HWND main = FindWindowW(L"Vellix2Window", nullptr);
@@ -156,10 +107,11 @@ int TickOnly(HWND list, const std::wstring& prefix) {
     int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     int ticked = 0;
     for (int i = 0; i < rows; ++i) {
-        bool ours = remote.Text(i).compare(0, prefix.size(), prefix) == 0;
-        if (remote.Ticked(i) != ours && !remote.SetTicked(i, ours))
+        std::wstring text;
+        bool ours = remote.Text(i, 0, text) && text.compare(0, prefix.size(), prefix) == 0;
+        if (Ticked(list, i) != ours && !remote.SetTicked(i, ours))
             return -1;
-        if (remote.Ticked(i) != ours) {
+        if (Ticked(list, i) != ours) {
             std::fprintf(stderr, "road_steps: volume %d does not take its tick\n", i);
             return -1;
         }
