@@ -64,7 +64,7 @@ class PageFaultsTest(vxprogram.ProgramTest):
                 self.answered(name)
                 self.assertFalse(self.has_volume_list(main), "a comic view opened on %s" % name)
 
-        # A slow page is awaited without a time-out, the window answering meanwhile.
+        # A slow page within the time-out is awaited, the window answering meanwhile.
         s.control("clear_failures")
         s.control("fail", path=page, server="site", delay_ms="4000")
         before = len(s.log(page, server="site"))
