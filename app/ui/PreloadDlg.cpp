@@ -311,8 +311,8 @@ void CPreloadDlg::PreloadFinish() {
             TellFrame(MessageText(L"ScriptError") + L"\n\n" + ToWide(text, CP_ACP));
             break;
         case kPreloadScriptFailed:
-            if (!text.empty())
-                TellFrame(MessageText(ToWide(text, CP_ACP)));
+            // Without the service's own words the user still learns why nothing opened.
+            TellFrame(MessageText(text.empty() ? std::wstring(L"ScriptError") : ToWide(text, CP_ACP)));
             break;
         case kPreloadPageFailed:
             // An address that is no web page is neither fetched nor offered to the browser.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The site failing while a comic page loads and while a volume's images are extracted: the
+"""The service and the site failing while a comic page loads and while a volume's images are extracted: the
 program says so in the dialog a user meets, the window answers throughout, nothing half-made is
 stored, and once the site is healthy the same steps succeed."""
 import os
@@ -13,6 +13,7 @@ IDOK, IDCANCEL, IDCLOSE, IDNO = 1, 2, 8, 7
 MESSAGE_TEXT = 65535   # the text of a message box
 GRABFAILED_INFO = 1360
 GET_FAILED = "Vellix cannot get this web page."
+SCRIPT_FAILED = "The script of this site could not be loaded."
 PARSE_FAILED = "Parse Failed"    # the example dialog's caption: the page came but says nothing
 COMIC = us.COMICS["harbor"]
 
@@ -49,6 +50,20 @@ class PageFaultsTest(vxprogram.ProgramTest):
         p.start()
         main = us.main_window(d)
         page = "/comic/%s.html" % COMIC["id"]
+        # The site's script comes from the service the first time.
+        script = "/v2/get_script.php"
+        for name, params in [("script status 500", {"status": "500"}), ("script dropped", {"drop": "1"})]:
+            with self.subTest(name):
+                s.control("clear_failures")
+                s.control("fail", path=script, server="service", **params)
+                before = len(s.log(script))
+                us.type_address(d, main, self.address(), lambda: len(s.log(script)) > before)
+                box = d.top("#32770", "Vellix")
+                self.assertEqual(d.text(d.child(box, MESSAGE_TEXT)), SCRIPT_FAILED)
+                d.command(box, IDOK)
+                d.gone(box)
+                self.answered(name)
+                self.assertFalse(s.log(page, server="site"), "a page asked for without a script")
         for name, params, arrives in FAILURES:
             with self.subTest(name):
                 s.control("clear_failures")

@@ -529,7 +529,7 @@ TEST_F(PreloadTest, Outcome5TheServiceNamesItsMessage) {
     Finish();
     ASSERT_EQ(frame.boxes.size(), 1u);
     EXPECT_EQ(frame.boxes[0].text, Msg(L"ParseFailed"));
-    // A dropped answer has no text: nothing is shown.
+    // A dropped answer has no text of the service's: the script could not be loaded.
     frame.Clear();
     // (Every time: the HTTP client sends a request again once when the connection drops.)
     Fail("/v2/get_script.php", {{"drop", "1"}});
@@ -537,7 +537,9 @@ TEST_F(PreloadTest, Outcome5TheServiceNamesItsMessage) {
     EXPECT_EQ(dlg->result, 5);
     EXPECT_EQ(dlg->text, "");
     Finish();
-    EXPECT_TRUE(frame.boxes.empty());
+    ASSERT_EQ(frame.boxes.size(), 1u);
+    EXPECT_EQ(frame.boxes[0].flags, 0x40);
+    EXPECT_EQ(frame.boxes[0].text, Msg(L"ScriptError"));
 }
 
 TEST_F(PreloadTest, Outcome6OffersTheBrowser) {
