@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Answers that come later than the program waits: the configuration at start-up and a comic page
-(two minutes each), and an image (five minutes). The program gives up when its time-out is over,
+"""Answers that come later than the program waits: the configuration at start-up, a comic page and
+a volume's page while its images are extracted (two minutes each), and an image (five minutes). The program gives up when its time-out is over,
 not before, says so, answers throughout, and the rest of the work is unharmed."""
 import os
 import sys
@@ -10,8 +10,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
-IDOK, IDNO = 1, 7
+IDOK, IDCANCEL, IDNO = 1, 2, 7
 MESSAGE_TEXT = 65535
+GRABFAILED_INFO = 1360
 STEP_TIMEOUT, IMAGE_TIMEOUT = 120, 300
 LATE_MS = 400 * 1000    # later than every time-out
 SLACK = 60              # for the program to act once its time-out is over
@@ -22,16 +23,22 @@ IMAGE_FAILED = 3
 class TimeoutsTest(vxprogram.ProgramTest):
     DRIVEN = True
 
-    def late_box(self, caption, text, asked, timeout):
-        """The message box that ends a wait of timeout seconds, which began at asked: it says text,
-        comes neither before the time-out nor long after, and the window answers while it waits."""
+    def late_dialog(self, caption, asked, timeout):
+        """The dialog that ends a wait of timeout seconds, which began at asked: it comes neither
+        before the time-out nor long after, and the window answers while it waits."""
         d, p = self.driver, self.program
         vxprogram.wait_for("half of the time-out", lambda: time.monotonic() - asked >= timeout / 2, timeout)
         self.assertTrue(vxprogram.answers(p), "the window does not answer while the answer is awaited")
         self.assertFalse([t for t in d.tops() if t[1:] == ("#32770", caption)], "gave up before its time-out")
-        box = d.top("#32770", caption, seconds=timeout / 2 + SLACK)
+        dialog = d.top("#32770", caption, seconds=timeout / 2 + SLACK)
         waited = time.monotonic() - asked
         self.assertGreaterEqual(waited, timeout - 5, "gave up after %.0f s" % waited)
+        return dialog
+
+    def late_box(self, caption, text, asked, timeout):
+        """late_dialog for a message box that says text."""
+        d = self.driver
+        box = self.late_dialog(caption, asked, timeout)
         self.assertTrue(d.text(d.child(box, MESSAGE_TEXT)).startswith(text), d.text(d.child(box, MESSAGE_TEXT)))
         return box
 
@@ -57,6 +64,34 @@ class TimeoutsTest(vxprogram.ProgramTest):
         s.control("clear_failures")
         us.open_address(d, main, s.site + page, len(COMIC["volumes"]))
         self.assertEqual(p.close(), 0, p.output())
+
+    def test_a_volume_page_past_its_time_out_fails_the_volume(self):
+        p, d, s = self.program, self.driver, self.service
+        volume = COMIC["volumes"][1]
+        late = "/comic/%s/%s.html" % (COMIC["id"], volume["id"])
+        p.start()
+        main = us.main_window(d)
+        volumes, download = us.open_address(d, main, "%s/comic/%s.html" % (s.site, COMIC["id"]),
+                                            len(COMIC["volumes"]))
+        s.control("fail", path=late, server="site", delay_ms=str(LATE_MS))
+        for i, title in enumerate(d.items(volumes)):
+            d.tick(volumes, i, volume["title"] in title)
+        d.click(download)
+        vxprogram.wait_for("the late volume page asked", lambda: s.log(late, server="site"), self.args.bound,
+                           alive=p.alive)
+        dialog = self.late_dialog("Extracting Failed", time.monotonic(), STEP_TIMEOUT)
+        self.assertIn(volume["title"], d.text(d.child(dialog, GRABFAILED_INFO)))
+        d.command(dialog, IDCANCEL)
+        d.gone(dialog)
+        self.assertEqual(p.query("SELECT COUNT(*) FROM Task2"), [(0,)])
+
+        s.control("clear_failures")
+        for i, title in enumerate(d.items(volumes)):
+            d.tick(volumes, i, volume["title"] in title)
+        d.click(download)
+        vxprogram.wait_for("the volume's task", lambda: us.tasks_done(p, 1), self.args.bound, alive=p.alive)
+        self.assertEqual(p.close(), 0, p.output())
+        us.check_downloads(self, p, 1, [(COMIC, volume)], False)
 
     def test_an_image_past_its_time_out_fails_alone(self):
         p, d, s = self.program, self.driver, self.service
