@@ -93,9 +93,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
-// Paints whatever is invalid in the window and its children now, as the loop would once idle.
+// Paints the window and its children now. The engine paces the paints of changes that come fast,
+// so what a change left to paint may wait for its timer: the paint is asked for, and so always timed.
 void PaintNow(HWND window) {
-    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void PaintAll(HWND window) {

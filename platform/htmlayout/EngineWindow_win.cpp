@@ -27,6 +27,11 @@ constexpr int kLinePx = 20;
 constexpr size_t kMaxFileBytes = 64u << 20;
 // A view built on the engine's class shares the window's timers: an id no view would pick.
 constexpr UINT_PTR kTipTimer = 0x484C5450;
+constexpr UINT_PTR kPaintTimer = 0x484C5041;
+// A page the program keeps changing (the download list on every image) is painted at most this
+// often: a paint runs whenever the thread's queue empties, and that thread also starts the
+// downloader's next requests, so a paint per change slows the downloads themselves.
+constexpr DWORD kPaintIntervalMs = 200;
 constexpr int kTipMaxWidthPx = 400;
 ATOM g_atom = 0;
 
@@ -142,7 +147,8 @@ EngineWindow* EngineWindow::FromElement(Element* e) {
   return w && w->Alive() ? w : nullptr;
 }
 
-EngineWindow::EngineWindow(HWND hwnd) : hwnd_(hwnd), doc_(new Document(GdiFonts::Instance(), this)) {
+EngineWindow::EngineWindow(HWND hwnd)
+    : hwnd_(hwnd), doc_(new Document(GdiFonts::Instance(), this)), lastPaint_(GetTickCount() - kPaintIntervalMs) {
   doc_->SetOwner(this);
   std::lock_guard<std::mutex> guard(g_liveLock);
   Live().insert(this);
@@ -215,6 +221,7 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       HDC dc = BeginPaint(hwnd_, &ps);
       if (dc) Paint(dc, ps.rcPaint);
       EndPaint(hwnd_, &ps);
+      lastPaint_ = GetTickCount();
       return 0;
     }
     case WM_PRINTCLIENT: {
@@ -224,7 +231,7 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_SIZE:
-      if (!inLayout_) Changed();
+      if (!inLayout_) Repaint();
       return 0;
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS;
@@ -234,7 +241,7 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MOUSELEAVE:
       tracking_ = false;
       HideTip();
-      if (doc_->SetHover(nullptr)) Changed();
+      if (doc_->SetHover(nullptr)) Repaint();
       return 0;
     case WM_SETCURSOR:
       if (LOWORD(lp) == HTCLIENT) {
@@ -252,6 +259,10 @@ LRESULT EngineWindow::Proc(UINT msg, WPARAM wp, LPARAM lp) {
       if (!wp) HideTip();  // a page hidden under the mouse (another tab shown) takes its title along
       break;
     case WM_TIMER:
+      if (wp == kPaintTimer) {
+        Repaint();
+        return 0;
+      }
       if (wp != kTipTimer) break;
       KillTimer(hwnd_, kTipTimer);
       ShowTip();
@@ -376,8 +387,24 @@ std::shared_ptr<Image> EngineWindow::DecodeImage(const uint8_t* data, size_t siz
   return DecodeGdiImage(data, size);
 }
 
+// The document has changed already; only its paint waits. The first change after a quiet spell
+// paints at once, and a burst paints again once the interval since the last paint is over.
 void EngineWindow::Changed() {
-  if (!Alive() || invalid_) return;
+  if (!Alive() || invalid_ || deferred_) return;
+  DWORD since = GetTickCount() - lastPaint_;
+  if (since < kPaintIntervalMs && SetTimer(hwnd_, kPaintTimer, kPaintIntervalMs - since, nullptr)) {
+    deferred_ = true;
+    return;
+  }
+  Repaint();
+}
+
+// Input (hover, clicks, scrolling, sizing) paints at once: the user waits for it.
+void EngineWindow::Repaint() {
+  if (!Alive()) return;
+  if (deferred_) KillTimer(hwnd_, kPaintTimer);
+  deferred_ = false;
+  if (invalid_) return;
   invalid_ = true;
   InvalidateRect(hwnd_, nullptr, FALSE);
 }
@@ -425,7 +452,7 @@ void EngineWindow::SetScroll(int y) {
   if (y == scrollY_) return;
   scrollY_ = y;
   if (scrollBar_) SetScrollPos(hwnd_, SB_VERT, y, TRUE);
-  Changed();
+  Repaint();
 }
 
 void EngineWindow::OnVScroll(int code) {
@@ -516,7 +543,7 @@ void EngineWindow::OnMouseMove(int x, int y) {
   }
   EnsureLayout();
   Element* hit = doc_->HitTest(x, y + scrollY_);
-  if (hit != doc_->hover() && doc_->SetHover(hit)) Changed();
+  if (hit != doc_->hover() && doc_->SetHover(hit)) Repaint();
   TrackTip(hit, x, y);
 }
 
@@ -587,14 +614,16 @@ void EngineWindow::OnButtonUp(int x, int y) {
   if (!hit || !down) return;
   Element* link = LinkOf(hit.get());
   if (link) {
-    if (link == LinkOf(down.get())) Dispatch(HL_HYPERLINK_CLICK, link);
+    if (link != LinkOf(down.get())) return;
+    Dispatch(HL_HYPERLINK_CLICK, link);
+    if (deferred_) Repaint();  // what the click changed shows at once, like the click itself
     return;
   }
   Element* button = CheckButtonOf(hit.get());
   if (button && button == CheckButtonOf(down.get())) {
     bool checked = (button->state() & kStateChecked) != 0;
     doc_->SetState(button, checked ? 0u : uint32_t{kStateChecked}, checked ? uint32_t{kStateChecked} : 0u);
-    Changed();
+    Repaint();
     Dispatch(HL_BUTTON_STATE_CHANGED, button);
   }
 }

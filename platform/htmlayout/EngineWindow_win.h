@@ -52,6 +52,7 @@ class EngineWindow : public ResourceHost {
   UINT Notify(NMHDR* hdr);
   void LoadFile(const std::u16string& uri);
   void Paint(HDC target, const RECT& update);
+  void Repaint();
   void SetScroll(int y);
   LRESULT LocateElement(ATOM selector);
   int ViewHeight() const;
@@ -76,6 +77,8 @@ class EngineWindow : public ResourceHost {
   bool inLayout_ = false;
   bool tracking_ = false;
   bool invalid_ = false;  // invalidated and not painted since: one InvalidateRect is enough
+  bool deferred_ = false;  // a change waits for the paint timer
+  DWORD lastPaint_;        // GetTickCount when the last WM_PAINT ended
   Ref<Element> pressed_;
   HWND tip_ = nullptr;    // the tooltip of title attributes, made when first needed
   Ref<Element> tipFor_;   // the element whose title shows or is about to show

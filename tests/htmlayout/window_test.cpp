@@ -749,6 +749,83 @@ TEST_F(EngineTest, SuperclassWindowsAreEngineWindows) {
   EXPECT_TRUE(HTMLayoutLoadHtml(view, reinterpret_cast<const BYTE*>(page), sizeof(page) - 1)) << "the real one still works";
 }
 
+// The paints that reach the window, counted by a subclass of it.
+WNDPROC g_paintedProc = nullptr;
+int g_paints = 0;
+LRESULT CALLBACK CountPaints(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_PAINT) ++g_paints;
+  return CallWindowProcW(g_paintedProc, w, m, wp, lp);
+}
+
+COLORREF OnScreen(HWND w, int x, int y) {
+  HDC dc = GetDC(w);
+  COLORREF px = GetPixel(dc, x, y);
+  ReleaseDC(w, dc);
+  return px;
+}
+
+bool PumpUntilPainted(int paints, DWORD ms) {
+  DWORD end = GetTickCount() + ms;
+  while (g_paints < paints) {
+    if (static_cast<int>(GetTickCount() - end) > 0) return false;
+    Pump();
+    Sleep(5);
+  }
+  return true;
+}
+
+// A page changed on every downloaded image: the changes apply at once, the paints are paced, and
+// the last state reaches the screen; the first change after a quiet spell and input paint at once.
+TEST_F(EngineTest, BurstsOfChangesArePaintedPacedAndToTheEnd) {
+  Load(std::string(kBase) +
+       "<style>#cell { height: 40px; background-color: #ff0000 } #cell[c=b] { background-color: #0000ff }"
+       " #cell[c=g] { background-color: #00ff00 } a { display: block; height: 40px; background-color: #ffffff }"
+       " a:hover { background-color: #ff00ff }</style><div id=cell></div><a href=#>hover</a>");
+  HELEMENT cell = Select("#cell");
+  ASSERT_TRUE(cell);
+  g_paints = 0;
+  g_paintedProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountPaints)));
+  Sleep(300);
+  Pump();
+
+  HTMLayoutSetAttributeByName(cell, "c", L"b");
+  Pump();
+  EXPECT_EQ(g_paints, 1) << "a change after a quiet spell paints at once";
+  const int changes = 1000;
+  DWORD start = GetTickCount();
+  for (int i = 0; i < changes; ++i) {
+    HTMLayoutSetAttributeByName(cell, "c", i % 2 ? L"b" : L"r");
+    LPCWSTR now = nullptr;
+    HTMLayoutGetAttributeByName(cell, "c", &now);
+    ASSERT_STREQ(now, i % 2 ? L"b" : L"r") << "the document changes at once";
+    Pump();
+    Sleep(1);
+  }
+  HTMLayoutSetAttributeByName(cell, "c", L"g");
+  int burst = g_paints - 1;
+  DWORD spell = GetTickCount() - start;
+  EXPECT_GE(burst, 2) << "a long burst still shows progress, over " << spell << " ms";
+  EXPECT_LE(burst, static_cast<int>(spell / 100) + 2) << "a few paints a second, not one per change";
+  ASSERT_TRUE(PumpUntilPainted(g_paints + 1, 1000)) << "the last change is painted";
+  EXPECT_EQ(OnScreen(view, 5, 5), RGB(0, 0xFF, 0));
+
+  // Right after a paint a change waits, but the mouse shows its hover, and the change, at once.
+  Sleep(300);
+  Pump();
+  HTMLayoutSetAttributeByName(cell, "c", L"r");
+  ASSERT_TRUE(PumpUntilPainted(g_paints + 1, 100));
+  HTMLayoutSetAttributeByName(cell, "c", L"b");
+  int before = g_paints;
+  Pump();
+  EXPECT_EQ(g_paints, before) << "paced";
+  SendMessageW(view, WM_MOUSEMOVE, 0, MAKELPARAM(5, 60));
+  Pump();
+  EXPECT_EQ(g_paints, before + 1);
+  EXPECT_EQ(OnScreen(view, 5, 60), RGB(0xFF, 0, 0xFF));
+  EXPECT_EQ(OnScreen(view, 5, 5), RGB(0, 0, 0xFF));
+}
+
 // The screenshot a person looks at: a download list, a comic's details and search results.
 TEST_F(EngineTest, Screenshot) {
   owner.resources[L"common.css"] =

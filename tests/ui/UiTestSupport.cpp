@@ -67,6 +67,9 @@ bool Screenshot(HWND window, const std::string& name, int margin) {
     if (!GetWindowRect(window, &r))
         return false;
     InflateRect(&r, margin, margin);
+    // The engine windows pace the paints of a page that keeps changing: what the screen shows is
+    // brought up to date before it is read.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     if (r.left < 0)
         r.left = 0;
     if (r.top < 0)
