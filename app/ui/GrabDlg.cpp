@@ -50,6 +50,10 @@ public:
         Report([count](CGrabDlg& dialog) { dialog.ShowCount(count); });
     }
     void OnURL(const char* url) override;
+    // How many page addresses a volume (counted from 1) reported, and the last one's file name
+    // (empty once the worker went on to another volume).
+    int PagesSeen(int volume, std::wstring& tail);
+    void StartPages(int volume);
     void OnCookie(const char* text) override {
         if (!results.empty())
             results.back().cookie = text;
@@ -71,8 +75,15 @@ public:
     std::vector<TaskItem> results;
     std::vector<int> itemOf;
     std::map<std::string, std::string> volumeRecords;
+    // A script reports its pages faster than a window shows them: one report waits at a time and
+    // the dialog shows where the worker is by then.
+    std::atomic<bool> pagesReportPending{false};
 
 private:
+    std::mutex pagesLock_;
+    std::vector<int> pages_;  // by volume; the worker may be volumes ahead of the dialog
+    std::wstring lastTail_;
+
     // Runs fn on the dialog's thread while the dialog is there and running.
     template <class F>
     void Report(F fn) {
@@ -93,7 +104,28 @@ void CGrabWork::OnURL(const char* url) {
     std::string text = url ? url : "";
     size_t slash = text.rfind('/');
     std::wstring tail = ToWide(slash == std::string::npos ? text : text.substr(slash + 1), CP_UTF8);
-    Report([tail](CGrabDlg& dialog) { dialog.ShowAddress(tail); });
+    {
+        std::lock_guard<std::mutex> guard(pagesLock_);
+        if (!pages_.empty())
+            ++pages_.back();
+        lastTail_ = std::move(tail);
+    }
+    if (!pagesReportPending.exchange(true))
+        Report([](CGrabDlg& dialog) { dialog.ShowPages(); });
+}
+
+int CGrabWork::PagesSeen(int volume, std::wstring& tail) {
+    std::lock_guard<std::mutex> guard(pagesLock_);
+    if (volume < 1 || static_cast<size_t>(volume) > pages_.size())
+        return 0;
+    tail = static_cast<size_t>(volume) == pages_.size() ? lastTail_ : std::wstring();
+    return pages_[volume - 1];
+}
+
+void CGrabWork::StartPages(int volume) {
+    std::lock_guard<std::mutex> guard(pagesLock_);
+    pages_.resize(volume);
+    lastTail_.clear();
 }
 
 void CGrabWork::OnSave(const char* bytes, size_t length) {
@@ -171,6 +203,7 @@ void CGrabWork::Run() {
                 break;
             ++count;
             std::wstring comic = item.name, name = volume.name;
+            StartPages(count);
             Report([count, comic, name](CGrabDlg& dialog) { dialog.ShowVolume(count, comic, name); });
             if (!GrabVolume(i, volume, records)) {
                 failed = true;
@@ -292,18 +325,32 @@ void CGrabDlg::ShowVolume(int count, const std::wstring& comic, const std::wstri
     SetDlgItemTextW(IDC_GRAB_WHAT,
                     texts.Text(L"GrabDlg", L"Extracting", {{L"MANGANAME", comic}, {L"VOLNAME", volume}}).c_str());
     ::SendMessageW(bar_, PBM_SETPOS, 0, 0);
+    // Its pages are shown once its count has set the bar's range.
+    shownVolume_ = count;
 }
 
 void CGrabDlg::ShowCount(int count) {
     ::ShowWindow(GetDlgItem(IDC_GRAB_ADDRESS), SW_HIDE);
     ::ShowWindow(bar_, SW_SHOW);
     ::SendMessageW(bar_, PBM_SETRANGE32, 0, count);
+    RefreshPages();
 }
 
-void CGrabDlg::ShowAddress(const std::wstring& tail) {
+void CGrabDlg::ShowPages() {
+    // Cleared before reading, so a page reported meanwhile posts the next report.
+    work_->pagesReportPending = false;
+    RefreshPages();
+}
+
+// The volume the dialog shows, however far the worker is.
+void CGrabDlg::RefreshPages() {
+    std::wstring tail;
+    int pages = work_->PagesSeen(shownVolume_, tail);
+    if (pages == 0)
+        return;
     if (::IsWindowVisible(bar_))
-        ::SendMessageW(bar_, PBM_STEPIT, 0, 0);
-    else
+        ::SendMessageW(bar_, PBM_SETPOS, pages, 0);
+    else if (!tail.empty())
         SetDlgItemTextW(IDC_GRAB_ADDRESS, tail.c_str());
 }
 

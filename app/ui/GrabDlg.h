@@ -42,7 +42,7 @@ public:
     // The worker's reports, posted to this dialog's observer id and run here.
     void ShowVolume(int count, const std::wstring& comic, const std::wstring& volume);
     void ShowCount(int count);
-    void ShowAddress(const std::wstring& tail);
+    void ShowPages();  // the bar at the pages reported so far, or the last page's name
     void FillBar();
     void OnWorkerFinished();
 
@@ -53,12 +53,14 @@ private:
     LRESULT OnClose(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnCancelButton(WORD, WORD, HWND, BOOL&);
     void EndWithOutcome();
+    void RefreshPages();
 
     AutoHandle thread_;
     std::shared_ptr<CGrabWork> work_;
     HWND bar_ = nullptr;
     unsigned flags_ = kSuccess;
     bool cancelled_ = false;
+    int shownVolume_ = 0;  // the volume the bar is for
 };
 
 class CGrabFailedDlg : public WTL::CDialogImpl<CGrabFailedDlg> {

@@ -32,6 +32,7 @@
 #include <commctrl.h>
 #include <winsock2.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -80,7 +81,7 @@ std::wstring ItemText(HWND dialog, int id) {
 struct Watch {
     std::vector<std::wstring> captions;  // each change once
     std::vector<int> ranges;
-    int steps = 0;
+    std::vector<std::vector<int>> positions;  // the bar's positions after each range was set
 };
 
 LRESULT CALLBACK WatchWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
@@ -90,10 +91,12 @@ LRESULT CALLBACK WatchWindow(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (GetParent(window) == nullptr && (watch->captions.empty() || watch->captions.back() != text))
             watch->captions.push_back(text);
     }
-    if (message == PBM_SETRANGE32)
+    if (message == PBM_SETRANGE32) {
         watch->ranges.push_back(static_cast<int>(lParam));
-    if (message == PBM_STEPIT)
-        ++watch->steps;
+        watch->positions.emplace_back();
+    }
+    if (message == PBM_SETPOS && !watch->positions.empty())
+        watch->positions.back().push_back(static_cast<int>(wParam));
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
@@ -263,7 +266,23 @@ TEST_F(GrabTest, SixVolumesOfThreeComicsCountInTheCaptionAndBecomeResults) {
                                                      {{L"PROGRESS", std::to_wstring(i) + L"/6"}}));
     EXPECT_EQ(watch.captions, captions);
     EXPECT_EQ(watch.ranges, (std::vector<int>{3, 4, 2, 3, 3, 2})) << "each volume's page count";
-    EXPECT_EQ(watch.steps, 17) << "one step per image address";
+    // The bar follows the pages reported, forward only, and ends each volume full; the next
+    // volume's start sets it back to 0.
+    ASSERT_EQ(watch.positions.size(), watch.ranges.size());
+    for (size_t v = 0; v < watch.ranges.size(); ++v) {
+        std::vector<int> shown = watch.positions[v];
+        if (v + 1 < watch.ranges.size()) {
+            ASSERT_FALSE(shown.empty()) << v;
+            EXPECT_EQ(shown.back(), 0) << v;
+            shown.pop_back();
+        }
+        ASSERT_FALSE(shown.empty()) << v;
+        EXPECT_EQ(shown.back(), watch.ranges[v]) << "volume " << v << " ends full";
+        EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << v;
+        // Reports may merge, but the pages reach the bar before its fill.
+        EXPECT_GE(shown.size(), 2u) << v;
+        EXPECT_LE(shown.size(), static_cast<size_t>(watch.ranges[v]) + 1) << v;
+    }
 
     ASSERT_EQ(outcome.code, 1);
     ASSERT_EQ(outcome.results.size(), 6u);
