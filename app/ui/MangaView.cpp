@@ -108,7 +108,7 @@ std::wstring FileExists(const std::wstring& path) {
 
 // The cover request's client: a heap object of its own, so a tab closed while the cover loads
 // owes it nothing. It deletes itself after the one answer.
-class CoverClient : public Orvane::OvRequest::Client {
+class CoverClient final : public Orvane::OvRequest::Client {
 public:
     CoverClient(int observerId, unsigned coverGeneration, std::wstring coverPath, std::string coverKey)
         : observer(observerId), generation(coverGeneration), path(std::move(coverPath)), key(std::move(coverKey)) {}
