@@ -209,7 +209,12 @@ protected:
     void Open(const std::wstring& title, const std::wstring& text) {
         dlg.title = title;
         dlg.text = text;
-        ASSERT_NE(dlg.Create(World().frame.window.window), nullptr);
+        // Tests of other processes share the display: the owner is made active first, so that
+        // the dialog opens active as it does over the program's own window.
+        HWND owner = World().frame.window.window;
+        SetForegroundWindow(owner);
+        SetActiveWindow(owner);
+        ASSERT_NE(dlg.Create(owner), nullptr);
         PumpPending();
     }
     void TearDown() override {
