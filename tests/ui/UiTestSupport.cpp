@@ -70,6 +70,22 @@ bool Screenshot(HWND window, const std::string& name, int margin) {
     // The engine windows pace the paints of a page that keeps changing: what the screen shows is
     // brought up to date before it is read.
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // The picture is read from the X server, which Wine's window surfaces reach a little later:
+    // the thread goes on taking its messages meanwhile.
+    bool quit = false;
+    for (DWORD start = GetTickCount(); !quit && GetTickCount() - start < 150;) {
+        MSG msg;
+        while (!quit && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));  // left for the loop that waits for it
+                quit = true;
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(10);
+    }
     if (r.left < 0)
         r.left = 0;
     if (r.top < 0)
