@@ -40,8 +40,9 @@ if(WIN32)
       file(COPY ${dll} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
     endif()
   endforeach()
-  # Tests run under Wine with a prefix of this build tree's own.
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+  # Every test process runs under Wine in a prefix and on a display of its own: tests that share a
+  # Wine server share its foreground window, and tests that share a display share the X focus.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run.sh --private ${CMAKE_BINARY_DIR}/wineprefix)
   # By full path: -lz would pick the import library of a zlib1.dll.
   set(VELLIX_ZLIB ${VELLIX_DEP_PREFIX}/lib/libz.a)
 else()

@@ -67,27 +67,14 @@ vx_use_service() {
   echo "service: started on http://127.0.0.1:$port, demo site on $vx_site_root (log: $log)"
 }
 
-# vx_use_display [GEOMETRY]: keeps DISPLAY, or starts Xvfb on the first free display number and
-# exports it. Sets vx_xvfb_pid (empty when DISPLAY was kept).
+# vx_use_display [GEOMETRY]: keeps DISPLAY, or starts an Xvfb display and exports it. Sets
+# vx_xvfb_pid (empty when DISPLAY was kept).
 vx_use_display() {
   vx_xvfb_pid=""
   [ -n "${DISPLAY:-}" ] && return 0
   command -v Xvfb >/dev/null || { echo "display: no DISPLAY and no Xvfb (apt-get install xvfb)" >&2; return 1; }
-  local n
-  for n in $(seq 90 399); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
-    setsid Xvfb :$n -screen 0 "${1:-1280x1024}x24" -nolisten tcp </dev/null >/dev/null 2>&1 &
-    vx_xvfb_pid=$!
-    for _ in $(seq 50); do
-      [ -e /tmp/.X11-unix/X$n ] && { export DISPLAY=:$n; return 0; }
-      kill -0 "$vx_xvfb_pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill "$vx_xvfb_pid" 2>/dev/null || true
-  done
-  vx_xvfb_pid=""
-  echo "display: no Xvfb display could be started" >&2
-  return 1
+  vx_start_xvfb "${1:-1280x1024}" || { echo "display: no Xvfb display could be started" >&2; return 1; }
+  export DISPLAY=$vx_display
 }
 
 # vx_stop PID...: ends the given processes that are still there, waiting a bounded time for each.
@@ -109,3 +96,4 @@ vx_wineserver_kill() {
 }
 
 vx_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$vx_root/tools/display.sh"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine (tools/setup.sh), builds the Windows (i686 and x86-64), host and fuzz builds,
-# and runs every test: the Windows tests under Wine on one Xvfb display (x86-64 always, i686 where
-# the host runs 32-bit code; VELLIX_X64_ONLY=1 forces the x86-64-only path), the host tests
-# natively with sanitizers, and each fuzz target for a bounded time (VELLIX_FUZZ_SECONDS, default 30).
+# and runs every test: the Windows tests under Wine, each with a prefix and an Xvfb display of its
+# own (x86-64 always, i686 where the host runs 32-bit code; VELLIX_X64_ONLY=1 forces the
+# x86-64-only path), the host tests natively with sanitizers, and each fuzz target for a bounded
+# time (VELLIX_FUZZ_SECONDS, default 30).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${VELLIX_BUILD:-$root/build}
@@ -42,26 +43,18 @@ if [ -n "$skipped" ]; then build "$out/win-i686" deliverables; else build "$out/
 build "$out/host"
 build "$out/fuzz"
 
+# Every prefix of the build trees with its display: a test that was killed leaves its own behind.
 stop_wine() {
   local p
   for p in "$out"/win-*/wineprefix*; do
-    [ -d "$p" ] && { WINEPREFIX=$p /usr/lib/wine/wineserver64 -k 2>/dev/null || true; }
+    case $p in *.lock) continue ;; esac
+    "$root/tools/wine-run.sh" --stop "${p%.display}"
   done
   return 0
 }
 
-# One display for the whole run; the Wine prefixes are made fresh from their templates each run.
-display=""
-for n in $(seq 90 399); do
-  [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] && continue
-  setsid Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-  xvfb=$!
-  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
-  if [ -e /tmp/.X11-unix/X$n ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || { echo "no Xvfb display could be started" >&2; exit 1; }
-trap 'kill $xvfb 2>/dev/null || true; stop_wine' EXIT
-export DISPLAY=$display
+# Every test gets a prefix and a display of its own from tools/wine-run.sh.
+trap stop_wine EXIT
 stop_wine
 rm -rf "$out"/win-*/wineprefix*
 rm -f "$out"/win-*/screens/*.png  # the folders are made when the build is configured

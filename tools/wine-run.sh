@@ -1,14 +1,58 @@
 #!/usr/bin/env bash
-# Runs one Windows program under Wine for ctest: wine-run.sh PREFIX program.exe args...
-# Every run gets a private prefix of the program's architecture (win32 for i686, win64 for x86-64),
-# a pinned locale and a quiet Wine. Wine's background processes (wineserver, services, explorer)
-# are started once, detached from the caller's output pipe: if they inherit ctest's pipe, every test
-# waits for EOF and ctest can hang.
+# Runs one Windows program under Wine with a pinned locale and a quiet Wine:
+#   wine-run.sh PREFIX program.exe args...    in PREFIX, made from a template of the program's
+#                                             architecture when missing; without DISPLAY, on an
+#                                             Xvfb display of PREFIX's own
+#   wine-run.sh --private BASE program args   in a prefix and on a display of this run alone
+#                                             (BASE.PID), both gone when it ends: ctest runs every
+#                                             test so, and no test sees another's windows, focus or
+#                                             registry
+#   wine-run.sh --stop PREFIX                 ends PREFIX's Wine processes and its own display
+# Wine's background processes (wineserver, services, explorer) are started detached from the
+# caller's output pipe: if they inherit ctest's pipe, every test waits for EOF and ctest can hang.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/arch.sh"
-prefix=$1; shift
+. "$here/display.sh"
+private=0
+case ${1:-} in
+  --private) private=1; prefix=$2.$$; shift 2 ;;
+  --stop) mode=stop; prefix=$2 ;;
+  *) prefix=$1; shift ;;
+esac
 deps=${VELLIX_DEPS:-$HOME/.cache/vellix-deps}
+
+# The display a prefix started for itself: ":N PID" in PREFIX.display.
+own_display() {
+  local d pid
+  read -r d pid <"$prefix.display" 2>/dev/null || return 1
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X${d#:}" ] && echo "$d $pid"
+}
+
+stop_prefix() {
+  [ -d "$prefix" ] && WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1
+  local d pid
+  if read -r d pid <"$prefix.display" 2>/dev/null; then vx_stop_xvfb "$pid"; fi
+  rm -f "$prefix.display"
+  return 0
+}
+if [ "${mode:-}" = stop ]; then
+  stop_prefix
+  exit 0
+fi
+if [ $private = 1 ]; then
+  # Ends what the run started, also when ctest stops it.
+  finish() {
+    trap - EXIT INT TERM HUP
+    [ -n "${child:-}" ] && kill "$child" 2>/dev/null
+    stop_prefix
+    rm -rf "$prefix" "$prefix.lock"
+  }
+  trap finish EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM HUP
+  rm -rf "$prefix"  # left by a killed run whose process id this one got
+fi
 
 # The program's own architecture picks the loader; a command that is no file (cmd, reg) takes the
 # prefix's, or VELLIX_WINE_ARCH. Debian's /usr/bin/wine would take the 32-bit loader whenever wine32
@@ -79,36 +123,6 @@ copy_template() {
   mv "$tmp" "$prefix"
 }
 
-# A display is alive while the X server named in its lock file runs: a server that was killed
-# leaves its socket behind, and a test on it could not open a single window.
-display_alive() {
-  local pid
-  pid=$(tr -dc 0-9 <"/tmp/.X$1-lock" 2>/dev/null) || return 1
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X$1" ]
-}
-
-free_display() {
-  local n
-  for n in $(seq 90 399); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { echo $n; return; }
-  done
-  return 1
-}
-
-start_display() {
-  local n i
-  for i in 1 2 3 4 5; do
-    n=$(free_display) || return 1
-    setsid Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-    for _ in $(seq 50); do
-      [ -e /tmp/.X11-unix/X$n ] && { echo ":$n" > "$prefix.display"; return 0; }
-      kill -0 $! 2>/dev/null || break
-      sleep 0.05
-    done
-  done
-  return 1
-}
-
 exec 9>"$prefix.lock"
 flock 9
 mkdir -p "$deps"
@@ -116,14 +130,18 @@ if [ ! -d "$prefix" ]; then
   [ -d "$template" ] || make_template
   copy_template || echo "wine-run: cannot make $prefix" >&2
 fi
-if [ -z "${DISPLAY:-}" ]; then
-  # ctest run by hand: share one Xvfb per prefix between test processes.
-  d=$(cat "$prefix.display" 2>/dev/null)
-  if [ -z "$d" ] || ! display_alive "${d#:}"; then
-    start_display || echo "wine-run: no Xvfb display" >&2
-    d=$(cat "$prefix.display" 2>/dev/null)
+if [ $private = 1 ]; then
+  vx_start_xvfb || { echo "wine-run: no Xvfb display" >&2; exit 1; }
+  echo "$vx_display $vx_xvfb_pid" >"$prefix.display"
+  export DISPLAY=$vx_display
+elif [ -z "${DISPLAY:-}" ]; then
+  # Shared by every run in this prefix until --stop.
+  if ! own=$(own_display); then
+    vx_start_xvfb || { echo "wine-run: no Xvfb display" >&2; exit 1; }
+    own="$vx_display $vx_xvfb_pid"
+    echo "$own" >"$prefix.display"
   fi
-  export DISPLAY=$d
+  export DISPLAY=${own%% *}
 fi
 if quiet wineserver -p60; then
   quiet "$loader" cmd /c exit
@@ -131,4 +149,12 @@ fi
 flock -u 9
 exec 9>&-
 
-exec "$loader" "$@"
+[ $private = 1 ] || exec "$loader" "$@"
+
+# In the background, so that a signal is taken at once; with the caller's input.
+"$loader" "$@" 0<&0 &
+child=$!
+wait "$child"
+code=$?
+child=""
+exit $code

@@ -5,7 +5,7 @@
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/../lib.sh"
 bench_setup dbzip_bench zip "${1:-}"
-"$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "Z:${work//\//\\}" | tr -d '\r' | tee "$work/vellix.txt"
+"$root/tools/wine-run.sh" --private "$build/wineprefix" "$bench" "Z:${work//\//\\}" | tr -d '\r' | tee "$work/vellix.txt"
 
 best=
 for _ in 1 2 3; do

@@ -18,7 +18,7 @@ for latency_ms in $latencies; do
   rm -rf "$work/vellix" "$work/curl"
   mkdir -p "$work/vellix" "$work/curl"
   echo "latency ${latency_ms} ms"
-  "$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$prefix" $count "Z:${work//\//\\}\\vellix" --phases |
+  "$root/tools/wine-run.sh" --private "$build/wineprefix" "$bench" "$prefix" $count "Z:${work//\//\\}\\vellix" --phases |
     tr -d '\r' | tee "$work/vellix.txt"
   ours=$(sed -n 's/^vellix .* seconds=\([0-9.]*\).*/\1/p' "$work/vellix.txt")
 

@@ -24,7 +24,7 @@ for b in "${builds[@]}"; do
   for m in fake gdi; do
     for c in "${cases[@]}"; do
       # shellcheck disable=SC2086
-      "$root/tools/wine-run.sh" "$b/wineprefix" "$exe" $c $([ $m = gdi ] && echo gdi) | tr -d '\r'
+      "$root/tools/wine-run.sh" --private "$b/wineprefix" "$exe" $c $([ $m = gdi ] && echo gdi) | tr -d '\r'
     done
   done
 done

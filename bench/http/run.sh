@@ -22,7 +22,7 @@ for n in 5 20; do
 done
 
 # The ratio takes the first, untraced pass; the traced one repeats it and prints the phases.
-"$root/tools/wine-run.sh" "$build/wineprefix" "$bench" "$port" --alternatives --phases | tr -d '\r' | tee "$work/dornet.txt"
+"$root/tools/wine-run.sh" --private "$build/wineprefix" "$bench" "$port" --alternatives --phases | tr -d '\r' | tee "$work/dornet.txt"
 
 for n in 5 20; do
   awk -v n=$n -v c="${curl_seconds[$n]}" '

@@ -45,7 +45,7 @@ road() {
     b=$root/build/win-$arch
     rm -rf "$work/vellix"
     mkdir -p "$work/vellix"
-    "$root/tools/wine-run.sh" "$b/wineprefix" "$b/bin/download_bench.exe" "$prefix" "$count" \
+    "$root/tools/wine-run.sh" --private "$b/wineprefix" "$b/bin/download_bench.exe" "$prefix" "$count" \
         "Z:${work//\//\\}\\vellix" | tr -d '\r' > "$work/out.txt" || { cat "$work/out.txt"; exit 1; }
     ours=$(sed -n 's/^vellix .* seconds=\([0-9.]*\).*/\1/p' "$work/out.txt")
     [ -n "$ours" ] || { cat "$work/out.txt"; exit 1; }

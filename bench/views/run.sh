@@ -37,7 +37,7 @@ for arch in "${arches[@]}"; do
     local name=$1 dir=$work/$arch-$1
     shift
     mkdir -p "$dir"
-    "$root/tools/wine-run.sh" "$b/wineprefix" "$b/bin/view_bench.exe" "$1" "$(winpath "$dir")" "${@:2}" |
+    "$root/tools/wine-run.sh" --private "$b/wineprefix" "$b/bin/view_bench.exe" "$1" "$(winpath "$dir")" "${@:2}" |
       tr -d '\r' | tee "$work/out.txt"
     grep 'target' "$work/out.txt" | sed "s/^/$arch  /" >> "$work/summary.txt" || true
     rm -rf "$dir"
@@ -56,7 +56,7 @@ for arch in "${arches[@]}"; do
       flag=()
       [ $mode = view ] && flag=(--view)
       [ $mode = hidden ] && flag=(--view-hidden)
-      "$root/tools/wine-run.sh" "$b/wineprefix" "$b/bin/download_bench.exe" "$prefix" $count \
+      "$root/tools/wine-run.sh" --private "$b/wineprefix" "$b/bin/download_bench.exe" "$prefix" $count \
           "$(winpath "$work/dl")" "${flag[@]}" | tr -d '\r' > "$work/out.txt" || { cat "$work/out.txt"; exit 1; }
       sed "s/^/run $i $mode: /" "$work/out.txt"
       seconds=$(sed -n 's/^vellix .* seconds=\([0-9.]*\).*/\1/p' "$work/out.txt")

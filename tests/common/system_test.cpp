@@ -59,17 +59,10 @@ TEST(AnsiCodePage936, AnsiIsGbk)
     EXPECT_EQ("\xD6\xD0\xCE\xC4", ToNarrow(L"\x4E2D\x6587", CP_ACP));
 }
 
-// The Internet Explorer proxy settings, written as the system stores them and read back.
-// Other tests of the build share its Wine prefix and read these settings too, so these run only in
-// a prefix of their own (the ctest entry common_ieproxy_test).
+// The Internet Explorer proxy settings, written as the system stores them and read back; every
+// test process has a Wine prefix of its own.
 class IEProxy : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!getenv("VELLIX_OWN_PREFIX"))
-            GTEST_SKIP() << "writes the prefix's proxy settings; runs as common_ieproxy_test";
-    }
-
     void SetProxy(const std::string& proxy) { ASSERT_EQ(ERROR_SUCCESS, vxtest::WriteIEProxy(proxy, ++counter_)); }
 
     void TearDown() override { vxtest::ClearIEProxy(); }

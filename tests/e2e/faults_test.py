@@ -82,6 +82,7 @@ class FaultsTest(vxprogram.ProgramTest):
         out, err = road.communicate(timeout=self.args.bound + 60)
         self.assertEqual(road.returncode, 0, "the road did not end: %s %s" % (out, err))
         self.assertTrue(vxprogram.answers(p))
+        us.wait_stored(self, p, kinds)
 
         rows = p.query("SELECT Image2.url, Image2.ref, Image2.target, Image2.status, Image2.ext, Task2.Path, "
                        "Task2.Cookie FROM Image2 JOIN Task2 ON Image2.parent = Task2.rowid")

@@ -10,6 +10,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import usersteps as us  # noqa: E402
 import vxprogram  # noqa: E402
 
 DONE, FAILED = 2, 3
@@ -77,6 +78,7 @@ class SoakTest(vxprogram.ProgramTest):
         out, err = road.communicate()
         self.assertEqual(road.returncode, 0, "the road did not end: %s %s" % (out, err))
         self.assertIsNotNone(first, "the usage after a thousand images was never read")
+        us.wait_stored(self, p, total)
         end = self.usage()
         print("usage after 1000 images %s, at the end %s" % (first, end), file=sys.stderr)
 
@@ -85,8 +87,10 @@ class SoakTest(vxprogram.ProgramTest):
         self.assertEqual(len(rows), total)
         by_path = {"/" + r[0].split("/", 3)[3]: r for r in rows}
         self.assertEqual(len(by_path), total, "an image was stored twice")
-        self.assertEqual({u for u, r in by_path.items() if r[2] == FAILED}, failing)
-        self.assertEqual({u for u, r in by_path.items() if r[2] != DONE} - failing, set())
+        wrong = {u for u, r in by_path.items() if (r[2] == FAILED) != (u in failing) or r[2] not in (DONE, FAILED)}
+        self.assertEqual(wrong, set(), "\n".join(
+            "%s: stored %s, the site answered %s" % (u, by_path[u], [e["status"] for e in s.log(u, "site")])
+            for u in sorted(wrong)[:10]))
         self.assertEqual({r[5] for r in rows}, {2}, "a task did not finish")
         files = {os.path.join(d, f) for d, _, fs in os.walk(p.downloads) for f in fs}
         expected = set()

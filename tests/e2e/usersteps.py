@@ -14,6 +14,7 @@ DOWNLOAD = 1114
 VK_RETURN = 13
 TASK_FINISHED = 2
 IMAGE_DONE = 2
+IMAGE_FAILED = 3
 
 SITE_JSON = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                          "service", "data", "site.json")
@@ -131,6 +132,16 @@ def tasks_done(program, count):
     images = program.query("SELECT status FROM Image2")
     return (len(tasks) == count and all(s == TASK_FINISHED for s, in tasks) and images and
             all(s == IMAGE_DONE for s, in images))
+
+
+def wait_stored(test, program, images):
+    """Waits until the database holds every task finished and all of images done or failed. The
+    download view shows an answer at once, the database worker stores it a little later."""
+    def stored():
+        tasks = program.query("SELECT COUNT(*), SUM(Status = ?) FROM Task2", (TASK_FINISHED,))[0]
+        ended = program.query("SELECT COUNT(*) FROM Image2 WHERE status IN (?, ?)", (IMAGE_DONE, IMAGE_FAILED))[0][0]
+        return tasks[0] > 0 and tasks[0] == tasks[1] and ended == images
+    vxprogram.wait_for("every task and image stored as ended", stored, test.args.bound, alive=program.alive)
 
 
 def check_downloads(test, program, rename_type, volumes, packed, folder=None):

@@ -19,12 +19,20 @@ import urllib.request
 import zipfile
 
 MAIN_CLASS = "Vellix2Window"
-WINESERVER = "/usr/lib/wine/wineserver64"
 
 
-def wineserver_kill(prefix):
-    subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=prefix), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+def wine_env():
+    """The environment of the Wine processes of a test: without DISPLAY, so that tools/wine-run.sh
+    gives the test's prefix an Xvfb display of its own, which no other test's windows reach."""
+    env = dict(os.environ, WINEDEBUG=os.environ.get("WINEDEBUG", "-all,err+module"))
+    env.pop("DISPLAY", None)
+    return env
+
+
+def stop_prefix(wine_run, prefix):
+    """Ends every Wine process of the prefix and the prefix's display."""
+    subprocess.run([wine_run, "--stop", prefix], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
 
 
 def wait_for(what, check, bound, interval=0.1, alive=None):
@@ -155,7 +163,7 @@ class Program:
         patch_service_root(self.folder, args.root, service.root)
         self.proc = None
         self.log_path = os.path.join(work, "program.log")
-        self.env = dict(os.environ, WINEDEBUG=os.environ.get("WINEDEBUG", "-all,err+module"))
+        self.env = wine_env()
 
     @property
     def database(self):
@@ -270,7 +278,7 @@ class Program:
                 self.proc.wait(30)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
-        wineserver_kill(self.prefix)
+        stop_prefix(self.args.wine_run, self.prefix)
 
 
 def add_program_arguments(parser):

@@ -194,7 +194,7 @@ struct EngineTest : ::testing::Test {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"HlTestFrame";
     RegisterClassW(&wc);
-    // Topmost and away from the corner where other tests' windows open: one test reads the screen.
+    // Topmost: one test reads the screen.
     frame = CreateWindowExW(WS_EX_TOPMOST, L"HlTestFrame", L"engine test", WS_POPUP | WS_VISIBLE, 640, 560, 620,
                             420, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   }

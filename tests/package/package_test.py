@@ -19,7 +19,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from vxprogram import MAIN_CLASS, Service, patch_service_root, wineserver_kill  # noqa: E402
+from vxprogram import MAIN_CLASS, Service, patch_service_root, stop_prefix, wine_env  # noqa: E402
 
 ARGS = None
 RUNTIME_PREFIXES = ("libgcc_s_", "libstdc++", "libwinpthread", "lua5")
@@ -106,7 +106,8 @@ class PackageTest(unittest.TestCase):
 
     def test_every_import_is_shipped_or_windows(self):
         # What Wine provides as Windows DLLs, in a prefix of the program's architecture.
-        run = subprocess.run([ARGS.wine_run, ARGS.prefix, ARGS.windowctl], stdin=subprocess.DEVNULL,
+        self.addCleanup(stop_prefix, ARGS.wine_run, ARGS.prefix)
+        run = subprocess.run([ARGS.wine_run, ARGS.prefix, ARGS.windowctl], env=wine_env(), stdin=subprocess.DEVNULL,
                              capture_output=True, timeout=120)
         self.assertEqual(run.returncode, 2, run.stderr)  # its usage answer: the prefix exists
         system_dir = os.path.join(ARGS.prefix, "drive_c", "windows", "system32")
@@ -139,8 +140,8 @@ class PackageTest(unittest.TestCase):
         service = Service(ARGS.service, self.work, ARGS.port)
         self.addCleanup(service.stop)
         prefix = ARGS.prefix
-        self.addCleanup(wineserver_kill, prefix)
-        env = dict(os.environ, WINEDEBUG=os.environ.get("WINEDEBUG", "-all,err+module"))
+        self.addCleanup(stop_prefix, ARGS.wine_run, prefix)
+        env = wine_env()
         program_log = open(os.path.join(self.work, "program.log"), "w+")
         self.addCleanup(program_log.close)
         program = subprocess.Popen([ARGS.wine_run, prefix, os.path.join(self.program, "Vellix.exe")],

@@ -334,14 +334,9 @@ TEST_F(HttpGetTest, DeliveredSiteScriptEndToEnd) {
     EXPECT_EQ("http://comics.example/new/42", current.text);
 }
 
-// The Internet Explorer proxy is written into this test's own prefix (see CMakeLists.txt).
+// The Internet Explorer proxy is written into the test process's own prefix.
 class IEProxy : public HttpGetTest {
 protected:
-    void SetUp() override {
-        if (!getenv("VELLIX_OWN_PREFIX"))
-            GTEST_SKIP() << "writes the prefix's proxy settings; runs as quillet_ieproxy_test";
-        HttpGetTest::SetUp();
-    }
     void TearDown() override {
         vxtest::ClearIEProxy();
         HttpGetTest::TearDown();

@@ -10,8 +10,6 @@
 
 namespace vxtest {
 
-namespace {
-
 std::wstring DosName(const std::string& unixPath) {
     using Fn = WCHAR*(CDECL*)(const char*);
     auto fn = reinterpret_cast<Fn>(
@@ -25,6 +23,24 @@ std::wstring DosName(const std::string& unixPath) {
     HeapFree(GetProcessHeap(), 0, name);
     return result;
 }
+
+// Process ids are unique only within one Wine server, and every test process has a server of its
+// own: the names live in the temporary folder of the process's own prefix.
+std::string ScratchPath(const char* kind, const char* extension) {
+    static LONG counter = 0;
+    wchar_t temp[MAX_PATH + 1] = L"";
+    std::string folder = GetTempPathW(MAX_PATH + 1, temp) ? UnixPath(temp) : std::string();
+    if (folder.empty())
+        return std::string();
+    if (folder.back() != '/')
+        folder += '/';
+    char name[96];
+    std::snprintf(name, sizeof name, "vellix-%s-%lu-%ld%s", kind, GetCurrentProcessId(),
+                  InterlockedIncrement(&counter), extension);
+    return folder + name;
+}
+
+namespace {
 
 std::string ShellQuote(const std::string& arg) {
     std::string quoted = "'";
@@ -90,10 +106,9 @@ bool RunLinux(const std::vector<std::string>& argv, std::string* out, std::strin
     };
     if (argv.empty())
         return fail("no program");
-    static LONG counter = 0;
-    char base[128];
-    std::snprintf(base, sizeof base, "/tmp/vellix-run-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
-    const std::string unixBase = base;
+    const std::string unixBase = ScratchPath("run", "");
+    if (unixBase.empty())
+        return fail("no temporary folder: running Linux programs needs Wine");
     std::wstring dosShell = DosName("/bin/sh");
     std::wstring dosScript = DosName(unixBase + ".sh");
     std::wstring dosOut = DosName(unixBase + ".out");

@@ -11,6 +11,13 @@ namespace vxtest {
 // The Linux path of a Windows path (Wine's drive mapping); empty outside Wine.
 std::string UnixPath(const std::wstring& windowsPath);
 
+// The DOS name of a Linux path (Z:\...); empty outside Wine.
+std::wstring DosName(const std::string& unixPath);
+
+// A Linux path that no other process of this or any other test uses (each call a new one);
+// empty outside Wine.
+std::string ScratchPath(const char* kind, const char* extension);
+
 // Runs argv[0] (an absolute Linux path) with the other arguments and waits up to timeoutMs.
 // True when it exited with 0; its standard output lands in out, and error says what went wrong
 // (with the program's standard error).

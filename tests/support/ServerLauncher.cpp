@@ -15,19 +15,6 @@
 
 namespace vxtest {
 
-std::wstring DosName(const std::string& unixPath)
-{
-    using DosNameFn = WCHAR*(CDECL*)(const char*);
-    auto fn = reinterpret_cast<DosNameFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
-    if (!fn) return std::wstring();  // not Wine
-    WCHAR* name = fn(unixPath.c_str());
-    if (!name) return std::wstring();
-    std::wstring out = name;
-    HeapFree(GetProcessHeap(), 0, name);
-    return out;
-}
-
 namespace {
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -60,11 +47,7 @@ bool ServerProcess::Start(const std::string& script, const std::vector<std::stri
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return fail("WSAStartup failed");
 
-    static LONG counter = 0;
-    char name[128];
-    std::snprintf(name, sizeof name, "/tmp/vellix-server-%lu-%lu-%ld.json", GetCurrentProcessId(), GetTickCount(),
-                  InterlockedIncrement(&counter));
-    const std::string portFile = name;
+    const std::string portFile = ScratchPath("server", ".json");
     const std::string python = PythonPath();
     std::wstring dosPython = DosName(python), dosPortFile = DosName(portFile);
     if (dosPython.empty() || dosPortFile.empty()) {

@@ -29,8 +29,6 @@ private:
     unsigned long long lifeline_ = ~0ull;  // SOCKET
 };
 
-// The DOS name Wine gives a Linux path; empty outside Wine.
-std::wstring DosName(const std::string& unixPath);
 // The whole file; false when it cannot be read or is empty.
 bool ReadWhole(const std::wstring& path, std::string& out);
 

@@ -2,6 +2,8 @@
 // lifeline is the control port.
 #include "TestServer.h"
 
+#include "LinuxTool.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -17,10 +19,7 @@ bool TestServer::Start(std::string* error, bool keepLog)
     if (process_.Running()) return true;
     std::vector<std::string> args;
     if (keepLog) {
-        static LONG counter = 0;
-        char name[128];
-        std::snprintf(name, sizeof name, "/tmp/vellix-testserver-%lu-%lu-%ld.log", GetCurrentProcessId(),
-                      GetTickCount(), InterlockedIncrement(&counter));
+        const std::string name = ScratchPath("testserver", ".log");
         logFile_ = DosName(name);
         args = {"--log", name};
     }

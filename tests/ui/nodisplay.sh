@@ -4,7 +4,7 @@
 set -u
 wine_run=$1 prefix=$2 bin=$3 program=$4
 folder=$(mktemp -d)
-trap 'rm -rf "$folder"' EXIT
+trap '"$wine_run" --stop "$prefix"; rm -rf "$folder"' EXIT
 cp "$bin"/*.dll "$folder"/ && cp "$program" "$folder"/Vellix.exe || exit 1
 cd "$folder"
 DISPLAY=:4077 timeout 60 "$wine_run" "$prefix" ./Vellix.exe
