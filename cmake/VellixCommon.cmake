@@ -110,7 +110,7 @@ endfunction()
 
 # vx_add_test(name SOURCES files... LIBS targets... [LABELS labels...] [GUI])
 # One ctest entry per executable; under Wine ctest runs it through the emulator wrapper.
-# GUI marks tests that need the Xvfb display the test command starts.
+# GUI marks tests that open windows: at a failure they take a picture of their display.
 function(vx_add_test name)
   cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
   if(VELLIX_FUZZ)
@@ -126,5 +126,10 @@ function(vx_add_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS "${T_LABELS}")
   if(T_GUI)
     set_property(TEST ${name} APPEND PROPERTY LABELS gui)
+    if(WIN32)
+      target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/FailureShot.cpp)
+      target_link_libraries(${name} PRIVATE vx_linuxtool)
+      target_compile_definitions(${name} PRIVATE VX_FAILURE_SHOTS="${CMAKE_BINARY_DIR}/screens/failed")
+    endif()
   endif()
 endfunction()

@@ -25,14 +25,14 @@ deps=${VELLIX_DEPS:-$HOME/.cache/vellix-deps}
 # The display a prefix started for itself: ":N PID" in PREFIX.display.
 own_display() {
   local d pid
-  read -r d pid <"$prefix.display" 2>/dev/null || return 1
+  [ -f "$prefix.display" ] && read -r d pid <"$prefix.display" || return 1
   [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && [ -e "/tmp/.X11-unix/X${d#:}" ] && echo "$d $pid"
 }
 
 stop_prefix() {
   [ -d "$prefix" ] && WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k </dev/null >/dev/null 2>&1
   local d pid
-  if read -r d pid <"$prefix.display" 2>/dev/null; then vx_stop_xvfb "$pid"; fi
+  if [ -f "$prefix.display" ] && read -r d pid <"$prefix.display"; then vx_stop_xvfb "$pid"; fi
   rm -f "$prefix.display"
   return 0
 }

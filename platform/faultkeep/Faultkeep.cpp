@@ -145,6 +145,25 @@ void OnAbort(int) { ReportWithoutException(kFaultkeepAbortCode); }
 
 void OnTerminate() { ReportWithoutException(kFaultkeepTerminateCode); }
 
+// The crashed process's exception record and context, copied into this one.
+struct CopiedException {
+  EXCEPTION_RECORD record;
+  CONTEXT context;
+  EXCEPTION_POINTERS pointers;
+};
+
+bool CopyException(HANDLE process, ULONG_PTR address, CopiedException& copy) {
+  EXCEPTION_POINTERS remote = {};
+  if (!ReadProcessMemory(process, reinterpret_cast<void*>(address), &remote, sizeof remote, nullptr) ||
+      !ReadProcessMemory(process, remote.ExceptionRecord, &copy.record, sizeof copy.record, nullptr) ||
+      !ReadProcessMemory(process, remote.ContextRecord, &copy.context, sizeof copy.context, nullptr))
+    return false;
+  copy.record.ExceptionRecord = nullptr;  // a chained record would point into the other process
+  copy.pointers.ExceptionRecord = &copy.record;
+  copy.pointers.ContextRecord = &copy.context;
+  return true;
+}
+
 bool WriteDump(const wchar_t* path, DWORD processId, DWORD threadId, ULONG_PTR pointers, BOOL full) {
   std::wstring target = path;
   std::wstring temporary = target + L".tmp";
@@ -152,18 +171,22 @@ bool WriteDump(const wchar_t* path, DWORD processId, DWORD threadId, ULONG_PTR p
   HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
   if (!process)
     return false;
+  // The exception is copied before anything else: the crashed process waits for the dump only so
+  // long, and the rest of the dump can take longer than that on a loaded machine.
+  CopiedException exception;
+  bool withException = pointers && CopyException(process, pointers, exception);
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   BOOL written = FALSE;
   if (file != INVALID_HANDLE_VALUE) {
     MINIDUMP_EXCEPTION_INFORMATION info = {};
     info.ThreadId = threadId;
-    info.ExceptionPointers = reinterpret_cast<EXCEPTION_POINTERS*>(pointers);
-    info.ClientPointers = TRUE;
+    info.ExceptionPointers = &exception.pointers;
+    info.ClientPointers = FALSE;
     // Symbols are not needed for the dump; reading them for every module takes seconds.
     SymSetOptions(SymGetOptions() | SYMOPT_DEFERRED_LOADS);
     MINIDUMP_TYPE type = full ? MiniDumpWithFullMemory : MiniDumpNormal;
-    written = MiniDumpWriteDump(process, processId, file, type, pointers ? &info : nullptr, nullptr, nullptr);
+    written = MiniDumpWriteDump(process, processId, file, type, withException ? &info : nullptr, nullptr, nullptr);
     CloseHandle(file);
   }
   CloseHandle(process);

@@ -23,8 +23,9 @@ MAIN_CLASS = "Vellix2Window"
 
 def wine_env():
     """The environment of the Wine processes of a test: without DISPLAY, so that tools/wine-run.sh
-    gives the test's prefix an Xvfb display of its own, which no other test's windows reach."""
-    env = dict(os.environ, WINEDEBUG=os.environ.get("WINEDEBUG", "-all,err+module"))
+    gives the test's prefix an Xvfb display of its own, which no other test's windows reach. The
+    program's log (its debugger output) comes out on standard error, through Wine's seh warnings."""
+    env = dict(os.environ, WINEDEBUG=os.environ.get("WINEDEBUG", "-all,err+module,warn+seh"))
     env.pop("DISPLAY", None)
     return env
 
@@ -343,7 +344,41 @@ class ProgramTest(unittest.TestCase):
     def new_program(self, work):
         program = Program(ARGS, work, self.service)
         self.addCleanup(program.shutdown)
+        self.addCleanup(self.report_failure, program)  # before the shutdown: the windows are still up
         return program
+
+    def failed(self):
+        outcome = getattr(self, "_outcome", None)
+        result = getattr(outcome, "result", None)
+        if result and any(test is self for test, _ in result.failures + result.errors):
+            return True
+        return any(error for _, error in getattr(outcome, "errors", []))
+
+    def report_failure(self, program):
+        """After a failure: a picture of the program's display and the ends of its and the driver's
+        logs, so that the failure can be read without a rerun."""
+        if not self.failed():
+            return
+        lines = []
+        try:
+            with open(program.prefix + ".display") as f:
+                display = f.read().split()[0]
+            shot = os.path.join(self.args.shots or program.work, "failed-%s.png" % self.id().split(".")[-1])
+            os.makedirs(os.path.dirname(shot), exist_ok=True)
+            taken = subprocess.run(["import", "-display", display, "-window", "root", shot], stdin=subprocess.DEVNULL,
+                                   capture_output=True, text=True, timeout=30)
+            lines.append("the display at the failure: %s" % (shot if taken.returncode == 0 else taken.stderr))
+        except (OSError, IndexError, subprocess.TimeoutExpired) as e:
+            lines.append("no picture of the display: %s" % e)
+        for name, path in (("program", program.log_path), ("driver", os.path.join(program.work, "driver.log"))):
+            try:
+                with open(path, errors="replace") as f:
+                    tail = f.readlines()[-80:]
+            except OSError:
+                continue
+            lines.append("---- the end of the %s's log (%s)" % (name, path))
+            lines.extend(line.rstrip("\n") for line in tail)
+        print("\n".join(lines), file=sys.stderr)
 
     def new_driver(self, program):
         driver = Driver(program)
