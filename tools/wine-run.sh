@@ -20,6 +20,8 @@ case ${1:-} in
   --stop) mode=stop; prefix=$2 ;;
   *) prefix=$1; shift ;;
 esac
+# Wine takes only an absolute WINEPREFIX; a relative one would fail, and silently so for --stop.
+case $prefix in /*) ;; *) prefix=$PWD/$prefix ;; esac
 deps=${VELLIX_DEPS:-$HOME/.cache/vellix-deps}
 
 # The display a prefix started for itself: ":N PID" in PREFIX.display.

@@ -51,6 +51,9 @@ def wait_for(what, check, bound, interval=0.1, alive=None):
         time.sleep(interval)
 
 
+_LIVE_SERVICES = []
+
+
 class Service:
     """The reference service and its demo site with the test control, on the given service port
     (the site's port is chosen by the system)."""
@@ -63,6 +66,7 @@ class Service:
             [sys.executable, server_py, "--port", str(port), "--site-port", "0", "--test-control",
              "--port-file", self.ports_file, "--max-seconds", str(max_seconds), "--quiet"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _LIVE_SERVICES.append(self.proc)
         deadline = time.monotonic() + 20
         while not os.path.exists(self.ports_file):
             if self.proc.poll() is not None:
@@ -88,6 +92,8 @@ class Service:
         return self.control("log", **params)
 
     def stop(self):
+        if self.proc in _LIVE_SERVICES:
+            _LIVE_SERVICES.remove(self.proc)
         self.proc.terminate()
         try:
             self.proc.wait(10)
@@ -394,6 +400,16 @@ def run_tests(road_steps=False):
     if road_steps:
         parser.add_argument("--road-steps", required=True, help="road_steps.exe (bench/road)")
     ARGS, rest = parser.parse_known_args()
+
+    # Stopped from outside (ctest, Ctrl-C on a script): the test's cleanups will not run, so what it
+    # started ends here.
+    def stopped(signum, _frame):
+        stop_prefix(ARGS.wine_run, ARGS.prefix)
+        for proc in _LIVE_SERVICES:
+            proc.kill()
+        os._exit(128 + signum)
+    signal.signal(signal.SIGTERM, stopped)
+    signal.signal(signal.SIGINT, stopped)
     unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
 
 
