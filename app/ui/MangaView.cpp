@@ -446,8 +446,11 @@ void CMangaView::ShowCover(unsigned generation, const std::wstring& picture) {
 
 void CMangaView::StartVolumes() {
     // The script may be held by a grab of the same site for a long while: the parser runs on a
-    // thread of its own and the list says what it is doing meanwhile.
+    // thread of its own and the list says what it is doing meanwhile. The buttons go first, so
+    // that the placeholder row is never shown beside a live Download button.
     parsing_ = true;
+    ::EnableWindow(GetDlgItem(IDC_MANGA_DOWNLOAD), FALSE);
+    ::EnableWindow(checkAll_, FALSE);
     filling_ = true;
     ListView_DeleteAllItems(list_);
     LVITEMW item = {};
@@ -457,8 +460,6 @@ void CMangaView::StartVolumes() {
     item.iImage = -1;
     ListView_InsertItem(list_, &item);
     filling_ = false;
-    ::EnableWindow(GetDlgItem(IDC_MANGA_DOWNLOAD), FALSE);
-    ::EnableWindow(checkAll_, FALSE);
     int self = id;
     unsigned generation = fillGeneration_;
     std::shared_ptr<CParseContext> context = context_;

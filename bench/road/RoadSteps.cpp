@@ -85,12 +85,13 @@ HWND MainWindow() {
     }
 }
 
-// The comic view's Download button once its list holds ROWS volumes.
+// The comic view's Download button once its list holds ROWS volumes. The count is read before the
+// button: the view disables Download before it shows its "analysing" row.
 HWND ListedDownload(HWND main, int rows, HWND& list) {
     for (;;) {
         HWND download = Child(main, kDownload, true);
         list = download ? GetDlgItem(GetParent(download), kVolumes) : nullptr;
-        if (download && IsWindowEnabled(download) && list && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) >= rows)
+        if (download && list && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) >= rows && IsWindowEnabled(download))
             return download;
         if (Late("the comic view's volumes"))
             return nullptr;

@@ -114,8 +114,11 @@ def wait_volumes(driver, main, rows):
     download = driver.child(main, DOWNLOAD)
     lists = driver.child(main, VOLUME_LIST)
 
+    # The view disables Download before it shows its "analysing" row and enables it once the
+    # volumes are in: the count is read first, so an enabled button read after it means the
+    # count was not the placeholder's.
     def listed():
-        return (lists, download) if driver.enabled(download) and driver.count(lists) >= rows else None
+        return (lists, download) if driver.count(lists) >= rows and driver.enabled(download) else None
     return vxprogram.wait_for("%d volumes in the comic view" % rows, listed, driver.program.args.bound,
                               alive=driver.program.alive)
 
