@@ -108,20 +108,25 @@ make_template() {
 
 # Wine's DLLs and tables are nearly all of a prefix (1.3 GB for win64) and nothing writes them once
 # wineboot has made them, so a prefix links to the template's; every other file (the registry, ini
-# files) is its own copy. A template on another file system is copied whole.
+# files) is its own copy. A template on another file system is copied whole once, beside the
+# prefix, and the prefixes there link to that copy: every test makes a prefix.
 copy_template() {
-  local tmp=$prefix.tmp.$$
+  local tmp=$prefix.tmp.$$ from=$template
   rm -rf "$tmp"
-  if cp -al "$template" "$tmp" 2>/dev/null; then
-    find "$tmp" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
-        -o -iname '*.ocx' -o -iname '*.cpl' -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.nls' \
-        -o -iname '*.vxd' -o -iname '*.ax' -o -iname '*.ds' -o -iname '*.com' \) \
-      -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f" || exit 1; done' sh {} + \
-      || { rm -rf "$tmp"; return 1; }
-  else
+  if ! cp -al "$from" "$tmp" 2>/dev/null; then
     rm -rf "$tmp"
-    cp -a "$template" "$tmp" || { rm -rf "$tmp"; return 1; }
+    from=$(dirname "$prefix")/.${template##*/}
+    (
+      flock 7
+      [ -d "$from" ] || { rm -rf "$from.tmp" && cp -a "$template" "$from.tmp" && mv "$from.tmp" "$from"; }
+    ) 7>"$from.lock" || return 1
+    cp -al "$from" "$tmp" || { rm -rf "$tmp"; return 1; }
   fi
+  find "$tmp" -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
+      -o -iname '*.ocx' -o -iname '*.cpl' -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.nls' \
+      -o -iname '*.vxd' -o -iname '*.ax' -o -iname '*.ds' -o -iname '*.com' \) \
+    -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f" || exit 1; done' sh {} + \
+    || { rm -rf "$tmp"; return 1; }
   mv "$tmp" "$prefix"
 }
 
